@@ -58,7 +58,7 @@ struct RegValue {
 struct RegKey {
     std::string name; // case preserved
     RegKey* parent = nullptr;
-    std::vector<RegValue> values; // in the order first written
+    std::vector<RegValue> values;                                     // in the order first written
     std::map<std::string, std::shared_ptr<RegKey>, NameLess> subkeys; // enumeration order
     bool deleted = false;
 
@@ -146,6 +146,8 @@ class Faults {
     bool Check(std::string_view api, std::initializer_list<std::string_view> args = {});
     // How many times api was called (checked) so far.
     int Calls(std::string_view api) const;
+    // Every API checked so far with its count of calls (for the report).
+    const std::map<std::string, int, NameLess>& AllCalls() const { return calls_; }
     bool Empty() const { return faults_.empty(); }
 
   private:

@@ -63,10 +63,10 @@ class ActiveMachine {
 
 // What a process run in a child left behind.
 struct ChildResult {
-    int exitCode = -1;     // the process's exit code; -1 when the child died
-    nlohmann::json report; // the machine's report
+    int exitCode = -1;                      // the process's exit code; -1 when the child died
+    nlohmann::json report;                  // the machine's report
     std::unique_ptr<winemu::Machine> after; // the image booted again after the run
-    std::string output;    // what the child wrote to the machine console
+    std::string output;                     // what the child wrote to the machine console
 };
 
 using Faults = std::vector<std::pair<std::string, std::string>>; // {API, spec}

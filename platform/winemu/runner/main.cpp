@@ -1,0 +1,81 @@
+// The runner: boots a machine image, runs setup on it as its process, then writes the registry
+// back and, when asked, a JSON report of the run.
+//   setup --machine DIR [--answers FILE] [--report FILE] [-- command line]
+#include "winemu/machine.h"
+
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
+
+namespace {
+
+int Usage(const char* message) {
+    std::cerr << "setup: " << message << "\n"
+              << "usage: setup --machine DIR [--answers FILE] [--report FILE] [-- command line]\n";
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::filesystem::path machineDir;
+    std::filesystem::path answers;
+    std::filesystem::path report;
+    std::string commandLine;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            for (int j = i + 1; j < argc; ++j) {
+                if (!commandLine.empty())
+                    commandLine += ' ';
+                commandLine += argv[j];
+            }
+            break;
+        }
+        if (i + 1 >= argc)
+            return Usage(("missing value after " + arg).c_str());
+        if (arg == "--machine")
+            machineDir = argv[++i];
+        else if (arg == "--answers")
+            answers = argv[++i];
+        else if (arg == "--report")
+            report = argv[++i];
+        else
+            return Usage(("unknown option " + arg).c_str());
+    }
+    if (machineDir.empty())
+        return Usage("--machine is required");
+    if (!answers.empty() && !std::filesystem::is_regular_file(answers))
+        return Usage(("answers file not found: " + answers.string()).c_str());
+
+    std::unique_ptr<winemu::Machine> machine;
+    try {
+        machine = winemu::Machine::Boot(machineDir);
+    } catch (const winemu::BootError& e) {
+        std::cerr << "setup: cannot boot the machine " << machineDir.string() << ": " << e.what()
+                  << "\n";
+        return 2;
+    }
+    machine->SetConsole(&std::cout);
+    machine->SetInput(&std::cin);
+    if (!answers.empty())
+        machine->AnswersFile() = std::filesystem::absolute(answers);
+
+    std::string cmd = commandLine;
+    UINT code = machine->Run(
+        [&] { WinMain((HINSTANCE)(ULONG_PTR)0x400000, NULL, cmd.data(), SW_SHOWNORMAL); });
+    std::cout.flush();
+    try {
+        machine->SaveRegistry();
+        if (!report.empty())
+            machine->WriteReport(report);
+    } catch (const std::exception& e) {
+        std::cerr << "setup: " << e.what() << "\n";
+        return 2;
+    }
+    return static_cast<int>(code);
+}
