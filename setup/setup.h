@@ -25,7 +25,8 @@ void DoFinish(void);
 BOOL FRestartWindows(void);
 
 // Dialog events and termination.
-extern INT fFatal; // the fatal latch
+extern INT fFatal;       // the fatal latch
+extern INT fTerminating; // set once termination has begun: a failure then no longer re-enters it
 
 void PumpMessages(void);
 LPSTR SzShowDialog(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LPARAM lParam1, LPARAM lParam2,
@@ -42,6 +43,7 @@ void TerminateSetup(void);
 LPSTR SzJoin3(LPCSTR sz1, LPCSTR sz2, LPCSTR sz3);
 void BuildCopyList(void);
 void CopyDriverFiles(void);
+BOOL FCopyResultFatal(INT grc); // whether a copy result ends setup
 void CreateMixerGroup(void);
 void AddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest);
 void AddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks);
@@ -51,5 +53,6 @@ void CreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, LPCSTR szExt
 void RestoreCursor(HCURSOR hcur);
 
 // Registry entry-point loader.
+extern HMODULE hmodRegistry; // "ADVAPI32.DLL" while it is held
 BOOL FLoadRegistryEntryPoints(void);
 void ReleaseRegistryEntryPoints(void);

@@ -1,0 +1,124 @@
+// Dialogs and their events, the message pump, the quit confirmation, the one fatal-error path and
+// the orderly end of the toolkit.
+#include <windows.h>
+
+#include <toolkit.h>
+
+#include "setup/setup.h"
+
+#define SZ_DIALOG_LIBRARY "qvxcui.dll"
+
+INT fFatal;
+INT fTerminating;
+
+// A failure while the toolkit is being ended must not start the ending again: termination then
+// goes on with its next step.
+static void Fail(void) {
+    if (!fTerminating) {
+        AbortSetup();
+    }
+}
+
+void PumpMessages(void) {
+    MSG msg;
+
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Someone asked the whole session to end: leave the way every failure does.
+            Fail();
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+LPSTR SzReadSymbol(LPCSTR szSymbol, LPSTR szBuf, INT cbLimit) {
+    if (szSymbol == NULL || szSymbol[0] == '\0') {
+        AbortSetup();
+    }
+    if (CbGetSymbolValue(szSymbol, szBuf, cbLimit) >= cbLimit) {
+        DoMsgBox("Buffer Overflow", "MS-Setup Error", MB_ICONHAND);
+        AbortSetup();
+    }
+    return szBuf;
+}
+
+LPSTR SzShowDialog(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LPARAM lParam1, LPARAM lParam2,
+                   LPSTR szEvent, INT cbLimit) {
+    if (!FDoDialogExt(HwndFrame(), szDll, idDlg, szProc, szDll, lParam1, lParam2)) {
+        AbortSetup();
+    }
+    PumpMessages();
+
+    // An empty event must read as code 0, not as what the buffer held before.
+    for (INT ib = 0; ib < cbLimit; ib++) {
+        szEvent[ib] = '\0';
+    }
+    return SzReadSymbol("DLGEVENT", szEvent, cbLimit);
+}
+
+WORD WEventCode(LPCSTR szEvent) {
+    // The dialog library's words are told apart by their first two bytes, each taken as signed.
+    SHORT s0 = (SHORT)(signed char)szEvent[0];
+    SHORT s1 = (SHORT)(signed char)szEvent[1];
+    return (WORD)(s0 + s1);
+}
+
+void KillDialogs(INT n) {
+    if (!FKillNDialogs(n)) {
+        Fail();
+    }
+    PumpMessages();
+}
+
+void KillAllDialogs(void) {
+    KillDialogs(-1);
+}
+
+void ConfirmQuit(void) {
+    CHAR szEvent[16];
+
+    for (;;) {
+        SzShowDialog(SZ_DIALOG_LIBRARY, 200, "FQuitDlgProc", 0, 0, szEvent, 15);
+        WORD wCode = WEventCode(szEvent);
+        if (wCode == 132 || wCode == 146) {
+            KillDialogs(1);
+            return;
+        }
+        if (wCode == 157) {
+            TerminateSetup();
+            ExitProcess(0);
+        }
+    }
+}
+
+void AbortSetup(void) {
+    CHAR szEvent[16];
+
+    // Once the path has been entered, a failure inside it goes straight to the end.
+    if (!fFatal && !fTerminating) {
+        fFatal = 1;
+        KillAllDialogs();
+        for (;;) {
+            SzShowDialog(SZ_DIALOG_LIBRARY, 400, "FInfo0DlgProc", 0, 0, szEvent, 15);
+            WORD wCode = WEventCode(szEvent);
+            if (wCode == 132 || wCode == 146) {
+                break;
+            }
+        }
+        KillDialogs(1);
+    }
+    if (!fTerminating) {
+        TerminateSetup();
+    }
+    ExitProcess(0);
+}
+
+void TerminateSetup(void) {
+    fTerminating = 1;
+    KillAllDialogs();
+    TerminateFrame();
+    TerminateInstall();
+    ReleaseRegistryEntryPoints();
+}
