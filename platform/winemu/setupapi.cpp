@@ -1,0 +1,1088 @@
+// SETUPAPI: the Windows NT device installer as far as a setup program installing one device
+// from an INF file can tell: INF class lookup, device information lists and elements, driver
+// selection from the INF files of a directory, registration and the default class installer
+// for DIF_INSTALLDEVICE (driver key under the class key, AddReg lines, Enum entry).
+#include "winemu/machine.h"
+#include "winemu/setupapi_trace.h"
+
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace winemu::setupapi {
+
+Trace& CurrentTrace() {
+    static Trace trace;
+    return trace;
+}
+
+void ResetTrace() {
+    CurrentTrace() = Trace{};
+}
+
+} // namespace winemu::setupapi
+
+namespace {
+
+using winemu::Current;
+using winemu::NameEquals;
+using winemu::setupapi::CurrentTrace;
+
+constexpr const char* kClassRoot =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\";
+constexpr const char* kEnumRoot = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\";
+
+// AddReg flags.
+constexpr DWORD FLG_ADDREG_BINVALUETYPE = 0x00000001;
+constexpr DWORD FLG_ADDREG_NOCLOBBER = 0x00000002;
+constexpr DWORD FLG_ADDREG_DELVAL = 0x00000004;
+constexpr DWORD FLG_ADDREG_APPEND = 0x00000008;
+constexpr DWORD FLG_ADDREG_KEYONLY = 0x00000010;
+constexpr DWORD FLG_ADDREG_OVERWRITEONLY = 0x00000020;
+constexpr DWORD FLG_ADDREG_TYPE_MULTI_SZ = 0x00010000;
+constexpr DWORD FLG_ADDREG_TYPE_EXPAND_SZ = 0x00020000;
+
+// Windows sets these once it has built a class driver list for an element.
+constexpr DWORD DI_DIDCLASS = 0x00000020;
+constexpr DWORD DI_FLAGSEX_DIDINFOLIST = 0x00000010;
+
+BOOL Fail(DWORD error) {
+    Current().LastError() = error;
+    return FALSE;
+}
+
+std::string Upper(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string Lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+std::string Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
+        ++b;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
+        --e;
+    return std::string(s.substr(b, e - b));
+}
+
+// ---------------------------------------------------------------------------------------------
+// GUIDs in registry form: {4D36E96D-E325-11CE-BFC1-08002BE10318}
+
+std::string GuidText(const GUID& g) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return buf;
+}
+
+std::optional<GUID> ParseGuid(std::string_view text) {
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
+        return std::nullopt;
+    static const int kDash[] = {9, 14, 19, 24};
+    for (int i = 1; i < 37; ++i) {
+        bool dash = std::find(std::begin(kDash), std::end(kDash), i) != std::end(kDash);
+        if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i])))
+            return std::nullopt;
+    }
+    auto hex = [&](size_t pos, size_t len) {
+        return std::stoul(std::string(text.substr(pos, len)), nullptr, 16);
+    };
+    GUID g{};
+    g.Data1 = static_cast<DWORD>(hex(1, 8));
+    g.Data2 = static_cast<WORD>(hex(10, 4));
+    g.Data3 = static_cast<WORD>(hex(15, 4));
+    g.Data4[0] = static_cast<BYTE>(hex(20, 2));
+    g.Data4[1] = static_cast<BYTE>(hex(22, 2));
+    for (int i = 0; i < 6; ++i)
+        g.Data4[2 + i] = static_cast<BYTE>(hex(25 + 2 * i, 2));
+    return g;
+}
+
+bool GuidEquals(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof(GUID)) == 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// INF files: sections of lines, each an optional key and comma-separated fields, with
+// quoting, ";" comments, "\" continuation and %strkey% substitution from [Strings].
+
+struct InfLine {
+    std::string key;                 // raw, before substitution; "" when the line has no "="
+    std::vector<std::string> fields; // raw, quotes removed
+};
+
+struct InfFile {
+    std::string winPath;
+    std::map<std::string, std::vector<InfLine>, winemu::NameLess> sections;
+
+    const std::vector<InfLine>* Section(std::string_view name) const {
+        auto it = sections.find(name);
+        return it == sections.end() ? nullptr : &it->second;
+    }
+
+    // A [Version]-style single value: the first field of the line whose key is name.
+    std::optional<std::string> Value(std::string_view section, std::string_view name) const {
+        const auto* lines = Section(section);
+        if (!lines)
+            return std::nullopt;
+        for (const InfLine& line : *lines) {
+            if (NameEquals(Trim(line.key), name))
+                return Subst(line.fields.empty() ? std::string() : line.fields[0]);
+        }
+        return std::nullopt;
+    }
+
+    // %key% becomes the [Strings] value; %% becomes %; an unknown key stays as written.
+    std::string Subst(std::string_view text) const {
+        std::string out;
+        size_t i = 0;
+        while (i < text.size()) {
+            if (text[i] != '%') {
+                out += text[i++];
+                continue;
+            }
+            size_t close = text.find('%', i + 1);
+            if (close == std::string_view::npos) {
+                out += text.substr(i);
+                break;
+            }
+            std::string_view key = text.substr(i + 1, close - i - 1);
+            if (key.empty())
+                out += '%';
+            else if (auto value = StringValue(key))
+                out += *value;
+            else
+                out += text.substr(i, close - i + 1);
+            i = close + 1;
+        }
+        return out;
+    }
+
+    std::optional<std::string> StringValue(std::string_view key) const {
+        const auto* lines = Section("Strings");
+        if (!lines)
+            return std::nullopt;
+        for (const InfLine& line : *lines) {
+            if (NameEquals(Trim(line.key), key))
+                return line.fields.empty() ? std::string() : line.fields[0];
+        }
+        return std::nullopt;
+    }
+};
+
+// Splits the text after "=" (or a whole line) into fields: commas outside quotes separate,
+// white space around a field goes, "" inside quotes is one quote.
+std::vector<std::string> SplitFields(std::string_view text) {
+    std::vector<std::string> fields;
+    std::string field;
+    bool quoted = false;
+    bool sawQuote = false;
+    std::string pendingSpace;
+    for (size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (quoted) {
+            if (c == '"') {
+                if (i + 1 < text.size() && text[i + 1] == '"') {
+                    field += '"';
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+            sawQuote = true;
+            field += pendingSpace;
+            pendingSpace.clear();
+        } else if (c == ',') {
+            fields.push_back(sawQuote ? field : Trim(field));
+            field.clear();
+            pendingSpace.clear();
+            sawQuote = false;
+        } else if (c == ' ' || c == '\t') {
+            if (!field.empty())
+                pendingSpace += c;
+        } else {
+            field += pendingSpace;
+            pendingSpace.clear();
+            field += c;
+        }
+    }
+    fields.push_back(sawQuote ? field : Trim(field));
+    return fields;
+}
+
+std::optional<InfFile> LoadInf(std::string_view winPath) {
+    winemu::Machine& m = Current();
+    std::string full = m.FullPath(winPath);
+    if (full.empty())
+        return std::nullopt;
+    auto host = m.HostPath(full);
+    std::error_code ec;
+    if (!host || !std::filesystem::is_regular_file(*host, ec))
+        return std::nullopt;
+    std::ifstream in(*host, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    std::string text = ss.str();
+
+    InfFile inf;
+    inf.winPath = full;
+    std::vector<InfLine>* current = nullptr;
+    std::string logical;
+    std::istringstream lines(text);
+    std::string raw;
+    while (std::getline(lines, raw)) {
+        // Cut the comment (a ";" outside quotes) and join continued lines.
+        bool quoted = false;
+        size_t cut = raw.size();
+        for (size_t i = 0; i < raw.size(); ++i) {
+            if (raw[i] == '"')
+                quoted = !quoted;
+            else if (raw[i] == ';' && !quoted) {
+                cut = i;
+                break;
+            }
+        }
+        std::string part = Trim(std::string_view(raw).substr(0, cut));
+        if (!part.empty() && part.back() == '\\') {
+            part.pop_back();
+            logical += part;
+            continue;
+        }
+        logical += part;
+        std::string line = Trim(logical);
+        logical.clear();
+        if (line.empty())
+            continue;
+        if (line.front() == '[') {
+            size_t close = line.find(']');
+            std::string name =
+                Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+            current = &inf.sections[name];
+            continue;
+        }
+        if (!current)
+            continue;
+        InfLine entry;
+        quoted = false;
+        size_t eq = std::string::npos;
+        for (size_t i = 0; i < line.size(); ++i) {
+            if (line[i] == '"')
+                quoted = !quoted;
+            else if (line[i] == '=' && !quoted) {
+                eq = i;
+                break;
+            }
+        }
+        if (eq != std::string::npos) {
+            entry.key = Trim(std::string_view(line).substr(0, eq));
+            entry.fields = SplitFields(std::string_view(line).substr(eq + 1));
+        } else {
+            entry.fields = SplitFields(line);
+        }
+        current->push_back(std::move(entry));
+    }
+    return inf;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Device information lists and their elements.
+
+struct Driver {
+    std::string infPath; // the INF file's full Windows path
+    std::string section; // the install section named by the model line
+    std::string matchId; // the ID of the model line that matched
+    std::string description;
+    std::string manufacturer;
+    std::string provider;
+    ULONG_PTR id = 0; // what the driver record's Reserved carries
+    DWORD rank = 0;
+    DWORD flags = 0;
+    DWORD_PTR privateData = 0;
+};
+
+struct Element {
+    ULONG_PTR id = 0; // what SP_DEVINFO_DATA.Reserved carries
+    DWORD devInst = 0;
+    std::string deviceName; // the hardware ID the element was created from
+    std::string instanceId; // ROOT\NAME\0000
+    std::string description;
+    GUID classGuid{};
+    SP_DEVINSTALL_PARAMS_A params{};
+    std::optional<Driver> selected;
+    bool registered = false;
+    bool installed = false;
+};
+
+struct DeviceList {
+    bool hasClass = false;
+    GUID classGuid{};
+    HWND parent = nullptr;
+    SP_DEVINSTALL_PARAMS_A params{};
+    std::vector<std::shared_ptr<Element>> elements;
+};
+
+ULONG_PTR NextId() {
+    static ULONG_PTR next = 0x100;
+    return ++next;
+}
+
+SP_DEVINSTALL_PARAMS_A FreshParams() {
+    SP_DEVINSTALL_PARAMS_A p{};
+    p.cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
+    return p;
+}
+
+std::shared_ptr<DeviceList> ListOf(HDEVINFO set) {
+    return Current().Objects().GetAs<DeviceList>(reinterpret_cast<ULONG_PTR>(set),
+                                                 winemu::HandleKind::DeviceInfoList);
+}
+
+// The element a caller's record names; ERROR_INVALID_PARAMETER as Windows when it names none.
+std::shared_ptr<Element> ElementOf(DeviceList& list, PSP_DEVINFO_DATA data) {
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+        Current().LastError() = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    for (auto& e : list.elements) {
+        if (e->id == data->Reserved)
+            return e;
+    }
+    Current().LastError() = ERROR_INVALID_PARAMETER;
+    return nullptr;
+}
+
+void FillDevInfoData(const Element& e, PSP_DEVINFO_DATA data) {
+    data->ClassGuid = e.classGuid;
+    data->DevInst = e.devInst;
+    data->Reserved = e.id;
+}
+
+bool ValidInstanceName(std::string_view name) {
+    if (name.empty())
+        return false;
+    for (char c : name) {
+        auto u = static_cast<unsigned char>(c);
+        if (u <= 0x20 || u >= 0x7F || c == ',' || c == '\\')
+            return false;
+    }
+    return true;
+}
+
+bool InstanceTaken(std::string_view instanceId) {
+    if (Current().Reg().Find(std::string(kEnumRoot) + std::string(instanceId)))
+        return true;
+    return false;
+}
+
+// Drivers of an INF file for a device name, best (lowest) rank of each model line.
+void CollectDrivers(const InfFile& inf, const GUID& classGuid, std::string_view deviceName,
+                    std::vector<Driver>& out) {
+    auto guidText = inf.Value("Version", "ClassGUID");
+    if (!guidText)
+        return;
+    auto guid = ParseGuid(*guidText);
+    if (!guid || !GuidEquals(*guid, classGuid))
+        return;
+    const auto* mfgs = inf.Section("Manufacturer");
+    if (!mfgs)
+        return;
+    std::string provider = inf.Value("Version", "Provider").value_or("");
+    for (const InfLine& mfg : *mfgs) {
+        if (mfg.fields.empty() || mfg.fields[0].empty())
+            continue;
+        std::string modelsName = inf.Subst(mfg.fields[0]);
+        const auto* models = inf.Section(modelsName);
+        if (!models)
+            continue;
+        for (const InfLine& model : *models) {
+            if (model.fields.size() < 2)
+                continue;
+            for (size_t i = 1; i < model.fields.size(); ++i) {
+                std::string id = inf.Subst(model.fields[i]);
+                if (id.empty() || !NameEquals(id, deviceName))
+                    continue;
+                Driver d;
+                d.infPath = inf.winPath;
+                d.section = inf.Subst(model.fields[0]);
+                d.matchId = id;
+                d.description = inf.Subst(model.key);
+                d.manufacturer = inf.Subst(mfg.key);
+                d.provider = provider;
+                d.rank = i == 1 ? 0 : static_cast<DWORD>(0x1000 + i - 2);
+                out.push_back(std::move(d));
+                break;
+            }
+        }
+    }
+}
+
+// The directory the device installer looks in for OEM drivers: the element's driver path when
+// one was set, else the current directory.
+std::string OemDirectory(const Element& e) {
+    if (e.params.DriverPath[0])
+        return Current().FullPath(e.params.DriverPath);
+    return Current().CurrentDirectory();
+}
+
+std::vector<std::string> InfFilesIn(const std::string& winDir) {
+    std::vector<std::string> names;
+    auto host = Current().HostPath(winDir);
+    std::error_code ec;
+    if (!host || !std::filesystem::is_directory(*host, ec))
+        return names;
+    for (const auto& entry : std::filesystem::directory_iterator(*host, ec)) {
+        std::string name = entry.path().filename().string();
+        if (entry.is_regular_file(ec) && name.size() > 4 &&
+            NameEquals(std::string_view(name).substr(name.size() - 4), ".inf"))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end(), winemu::NameLess{});
+    std::string dir = winDir;
+    if (!dir.empty() && dir.back() != '\\')
+        dir += '\\';
+    for (auto& n : names)
+        n = dir + n;
+    return names;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The default class installer's DIF_INSTALLDEVICE.
+
+std::vector<BYTE> StringBytes(std::string_view s) {
+    std::vector<BYTE> data(s.begin(), s.end());
+    data.push_back(0);
+    return data;
+}
+
+std::optional<DWORD> ParseNumber(std::string_view text) {
+    std::string t = Trim(text);
+    if (t.empty())
+        return std::nullopt;
+    char* end = nullptr;
+    unsigned long v = std::strtoul(t.c_str(), &end, 0);
+    if (end == t.c_str())
+        return std::nullopt;
+    return static_cast<DWORD>(v);
+}
+
+std::string RootPath(std::string_view root, const std::string& hkrPath) {
+    if (NameEquals(root, "HKR"))
+        return hkrPath;
+    if (NameEquals(root, "HKLM"))
+        return "HKEY_LOCAL_MACHINE";
+    if (NameEquals(root, "HKCU"))
+        return "HKEY_CURRENT_USER";
+    return "";
+}
+
+// One AddReg line: root, subkey, value name, flags, value...
+void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
+    std::vector<std::string> f;
+    if (!line.key.empty())
+        f.push_back(line.key);
+    for (const auto& field : line.fields)
+        f.push_back(field);
+    if (f.empty())
+        return;
+    std::string root = RootPath(Trim(f[0]), hkrPath);
+    if (root.empty())
+        return;
+    std::string subkey = f.size() > 1 ? inf.Subst(f[1]) : "";
+    std::string keyPath = subkey.empty() ? root : root + "\\" + subkey;
+    winemu::Registry& reg = Current().Reg();
+    if (f.size() <= 2) {
+        reg.Create(keyPath);
+        return;
+    }
+    std::string name = inf.Subst(f[2]);
+    DWORD flags = f.size() > 3 ? ParseNumber(f[3]).value_or(0) : 0;
+    if (flags & FLG_ADDREG_DELVAL) {
+        if (auto* key = reg.Find(keyPath)) {
+            auto& values = key->values;
+            values.erase(
+                std::remove_if(values.begin(), values.end(),
+                               [&](const winemu::RegValue& v) { return NameEquals(v.name, name); }),
+                values.end());
+        }
+        return;
+    }
+    reg.Create(keyPath);
+    if (flags & FLG_ADDREG_KEYONLY)
+        return;
+    bool exists = reg.Value(keyPath, name) != nullptr;
+    if ((flags & FLG_ADDREG_NOCLOBBER) && exists)
+        return;
+    if ((flags & FLG_ADDREG_OVERWRITEONLY) && !exists)
+        return;
+
+    std::vector<std::string> values(f.begin() + std::min<size_t>(4, f.size()), f.end());
+    DWORD type = REG_SZ;
+    std::vector<BYTE> data;
+    if (flags & FLG_ADDREG_BINVALUETYPE) {
+        type = HIWORD(flags) ? HIWORD(flags) : REG_BINARY;
+        if (type == REG_DWORD && values.size() <= 1) {
+            DWORD v = values.empty() ? 0 : ParseNumber(inf.Subst(values[0])).value_or(0);
+            for (int i = 0; i < 4; ++i)
+                data.push_back(static_cast<BYTE>(v >> (8 * i)));
+        } else {
+            for (const auto& v : values)
+                data.push_back(
+                    static_cast<BYTE>(std::strtoul(Trim(v).c_str(), nullptr, 16) & 0xFF));
+        }
+    } else if (flags & FLG_ADDREG_TYPE_MULTI_SZ) {
+        type = REG_MULTI_SZ;
+        if ((flags & FLG_ADDREG_APPEND) && exists) {
+            const auto* old = reg.Value(keyPath, name);
+            data = old->data;
+            while (!data.empty() && data.back() == 0)
+                data.pop_back();
+            if (!data.empty())
+                data.push_back(0);
+        }
+        for (const auto& v : values) {
+            auto s = StringBytes(inf.Subst(v));
+            data.insert(data.end(), s.begin(), s.end());
+        }
+        data.push_back(0);
+    } else {
+        type = (flags & FLG_ADDREG_TYPE_EXPAND_SZ) ? REG_EXPAND_SZ : REG_SZ;
+        data = StringBytes(values.empty() ? "" : inf.Subst(values[0]));
+    }
+    reg.Set(keyPath, name, type, std::move(data));
+}
+
+// The install section as Windows NT picks it: the ".NT" decorated one when the INF has it.
+std::string InstallSectionOf(const InfFile& inf, const std::string& section) {
+    if (inf.Section(section + ".NT"))
+        return section + ".NT";
+    return section;
+}
+
+std::string FileNameOf(std::string_view path) {
+    size_t slash = path.find_last_of("\\:");
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+BOOL InstallDevice(DeviceList& list, Element& e) {
+    (void)list;
+    if (!e.selected)
+        return Fail(ERROR_NO_DRIVER_SELECTED);
+    if (!e.registered)
+        return Fail(ERROR_NO_SUCH_DEVINST);
+    auto inf = LoadInf(e.selected->infPath);
+    if (!inf)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    std::string section = InstallSectionOf(*inf, e.selected->section);
+    if (!inf->Section(section))
+        return Fail(ERROR_SECTION_NOT_FOUND);
+
+    winemu::Registry& reg = Current().Reg();
+    std::string classKey = std::string(kClassRoot) + GuidText(e.classGuid);
+    if (!reg.Find(classKey)) {
+        reg.Create(classKey);
+        if (auto name = inf->Value("Version", "Class")) {
+            reg.SetString(classKey, "", *name);
+            reg.SetString(classKey, "Class", *name);
+        }
+    }
+    // The driver key: the first free four-digit number under the class key.
+    std::string driverKeyName;
+    for (int n = 0; n < 10000; ++n) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%04d", n);
+        if (!reg.Find(classKey + "\\" + buf)) {
+            driverKeyName = buf;
+            break;
+        }
+    }
+    if (driverKeyName.empty())
+        return Fail(ERROR_NOT_ENOUGH_MEMORY);
+    std::string driverKey = classKey + "\\" + driverKeyName;
+    reg.Create(driverKey);
+    reg.SetString(driverKey, "DriverDesc", e.selected->description);
+    if (!e.selected->provider.empty())
+        reg.SetString(driverKey, "ProviderName", e.selected->provider);
+    if (!e.selected->manufacturer.empty())
+        reg.SetString(driverKey, "Manufacturer", e.selected->manufacturer);
+    reg.SetString(driverKey, "InfPath", FileNameOf(e.selected->infPath));
+    reg.SetString(driverKey, "InfSection", section);
+    reg.SetString(driverKey, "MatchingDeviceId", Lower(e.selected->matchId));
+
+    for (const InfLine& line : *inf->Section(section)) {
+        if (!NameEquals(line.key, "AddReg"))
+            continue;
+        for (const auto& name : line.fields) {
+            if (const auto* addReg = inf->Section(inf->Subst(name))) {
+                for (const InfLine& l : *addReg)
+                    ApplyAddRegLine(*inf, l, driverKey);
+            }
+        }
+    }
+    // CopyFiles lines would copy the driver's files; this installer copies none, which is
+    // what DI_NOFILECOPY asks for and all that a modem (a registry-only device) needs.
+
+    std::string enumKey = std::string(kEnumRoot) + e.instanceId;
+    reg.Create(enumKey);
+    reg.SetString(enumKey, "Driver", GuidText(e.classGuid) + "\\" + driverKeyName);
+    reg.SetString(enumKey, "DeviceDesc", e.selected->description);
+    if (!e.selected->manufacturer.empty())
+        reg.SetString(enumKey, "Mfg", e.selected->manufacturer);
+    if (e.params.FlagsEx & DI_FLAGSEX_ALWAYSWRITEIDS) {
+        std::vector<BYTE> ids = StringBytes(e.deviceName);
+        ids.push_back(0);
+        reg.Set(enumKey, "HardwareID", REG_MULTI_SZ, std::move(ids));
+    }
+    e.installed = true;
+    CurrentTrace().installedClassKeys.push_back(driverKey);
+    CurrentTrace().installedInstances.push_back(e.instanceId);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL RegisterElement(Element& e) {
+    if (e.registered)
+        return TRUE;
+    winemu::Registry& reg = Current().Reg();
+    std::string enumKey = std::string(kEnumRoot) + e.instanceId;
+    reg.Create(enumKey);
+    reg.SetString(enumKey, "ClassGUID", GuidText(e.classGuid));
+    if (!e.description.empty())
+        reg.SetString(enumKey, "DeviceDesc", e.description);
+    e.registered = true;
+    return TRUE;
+}
+
+// Driver record sizes that the driver calls accept: the first version and the current one.
+bool DriverRecordSizeOk(DWORD cb) {
+    return cb == sizeof(SP_DRVINFO_DATA_V1_A) || cb == sizeof(SP_DRVINFO_DATA_V2_A);
+}
+
+// The selected driver that a caller's driver record names, with the last error set if none.
+Driver* DriverOf(Element& e, PSP_DRVINFO_DATA_A data) {
+    if (!data) {
+        Current().LastError() = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    if (!DriverRecordSizeOk(data->cbSize)) {
+        Current().LastError() = ERROR_INVALID_USER_BUFFER;
+        return nullptr;
+    }
+    if (!e.selected || data->Reserved != e.selected->id ||
+        (data->DriverType != SPDIT_CLASSDRIVER && data->DriverType != SPDIT_COMPATDRIVER)) {
+        Current().LastError() = ERROR_INVALID_PARAMETER;
+        return nullptr;
+    }
+    return &*e.selected;
+}
+
+void CopyText(CHAR* dest, size_t size, const std::string& text) {
+    size_t n = std::min(text.size(), size - 1);
+    std::memcpy(dest, text.data(), n);
+    dest[n] = 0;
+}
+
+} // namespace
+
+extern "C" {
+
+BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
+                                DWORD ClassNameSize, PDWORD RequiredSize) {
+    if (Current().Fault().Check("SetupDiGetINFClassA", {InfName ? InfName : ""}))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (!InfName || !ClassGuid || !ClassName)
+        return Fail(ERROR_INVALID_PARAMETER);
+    auto inf = LoadInf(InfName);
+    if (!inf)
+        return Fail(ERROR_FILE_NOT_FOUND);
+    auto signature = inf->Value("Version", "Signature");
+    if (!signature ||
+        !(NameEquals(*signature, "$Chicago$") || NameEquals(*signature, "$Windows NT$") ||
+          NameEquals(*signature, "$Windows 95$")))
+        return Fail(ERROR_WRONG_INF_STYLE);
+    auto guidText = inf->Value("Version", "ClassGUID");
+    auto className = inf->Value("Version", "Class");
+    std::optional<GUID> guid;
+    if (guidText) {
+        guid = ParseGuid(*guidText);
+        if (!guid)
+            return Fail(ERROR_INVALID_PARAMETER);
+    }
+    if (!className && guid) {
+        // The class name that the registry keeps for that class.
+        auto fromReg =
+            Current().Reg().GetString(std::string(kClassRoot) + GuidText(*guid), "Class");
+        if (fromReg)
+            className = *fromReg;
+    }
+    if (!className && !guid)
+        return Fail(ERROR_NO_ASSOCIATED_CLASS);
+    if (!guid) {
+        // The class GUID of a class known by name: the class key whose "Class" names it.
+        if (auto* classes = Current().Reg().Find(kClassRoot)) {
+            for (const auto& [name, key] : classes->subkeys) {
+                const auto* v = key->FindValue("Class");
+                if (v && v->type == REG_SZ &&
+                    NameEquals(std::string(reinterpret_cast<const char*>(v->data.data()),
+                                           strnlen(reinterpret_cast<const char*>(v->data.data()),
+                                                   v->data.size())),
+                               *className))
+                    guid = ParseGuid(name);
+            }
+        }
+        if (!guid)
+            guid = GUID{};
+    }
+    std::string cls = className.value_or("");
+    if (RequiredSize)
+        *RequiredSize = static_cast<DWORD>(cls.size() + 1);
+    if (ClassNameSize < cls.size() + 1)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    *ClassGuid = *guid;
+    std::memcpy(ClassName, cls.c_str(), cls.size() + 1);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent) {
+    if (Current().Fault().Check("SetupDiCreateDeviceInfoList",
+                                {ClassGuid ? GuidText(*ClassGuid) : std::string()})) {
+        Current().LastError() = ERROR_NOT_ENOUGH_MEMORY;
+        return INVALID_HANDLE_VALUE;
+    }
+    auto list = std::make_shared<DeviceList>();
+    if (ClassGuid) {
+        list->hasClass = true;
+        list->classGuid = *ClassGuid;
+    }
+    list->parent = hwndParent;
+    list->params = FreshParams();
+    std::string description =
+        "device list " + (ClassGuid ? GuidText(*ClassGuid) : std::string("(no class)"));
+    ULONG_PTR handle =
+        Current().Objects().Open(winemu::HandleKind::DeviceInfoList, description, std::move(list));
+    CurrentTrace().listsCreated++;
+    Current().LastError() = ERROR_SUCCESS;
+    return reinterpret_cast<HDEVINFO>(handle);
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    if (Current().Fault().Check("SetupDiDestroyDeviceInfoList"))
+        return Fail(ERROR_ACCESS_DENIED);
+    if (!Current().Objects().Close(reinterpret_cast<ULONG_PTR>(DeviceInfoSet),
+                                   winemu::HandleKind::DeviceInfoList))
+        return Fail(ERROR_INVALID_HANDLE);
+    CurrentTrace().listsDestroyed++;
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
+                                     const GUID* ClassGuid, PCSTR DeviceDescription,
+                                     HWND hwndParent, DWORD CreationFlags,
+                                     PSP_DEVINFO_DATA DeviceInfoData) {
+    (void)hwndParent;
+    if (Current().Fault().Check(
+            "SetupDiCreateDeviceInfoA",
+            {DeviceName ? DeviceName : "", DeviceDescription ? DeviceDescription : ""}))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!DeviceName || !ClassGuid)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (CreationFlags & ~(DWORD)(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    if (list->hasClass && !GuidEquals(list->classGuid, *ClassGuid))
+        return Fail(ERROR_CLASS_MISMATCH);
+
+    std::string instanceId;
+    if (CreationFlags & DICD_GENERATE_ID) {
+        // A root-enumerated instance: ROOT\<name>\<first free four-digit number>.
+        if (!ValidInstanceName(DeviceName))
+            return Fail(ERROR_INVALID_DEVINST_NAME);
+        std::string base = "ROOT\\" + Upper(DeviceName) + "\\";
+        for (int n = 0; n < 10000 && instanceId.empty(); ++n) {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "%04d", n);
+            std::string candidate = base + buf;
+            bool inList =
+                std::any_of(list->elements.begin(), list->elements.end(),
+                            [&](const auto& e) { return NameEquals(e->instanceId, candidate); });
+            if (!inList && !InstanceTaken(candidate))
+                instanceId = candidate;
+        }
+        if (instanceId.empty())
+            return Fail(ERROR_DEVINST_ALREADY_EXISTS);
+    } else {
+        instanceId = Upper(DeviceName);
+        if (instanceId.find('\\') == std::string::npos)
+            return Fail(ERROR_INVALID_DEVINST_NAME);
+        if (InstanceTaken(instanceId))
+            return Fail(ERROR_DEVINST_ALREADY_EXISTS);
+    }
+
+    auto e = std::make_shared<Element>();
+    e->id = NextId();
+    e->devInst = static_cast<DWORD>(e->id);
+    e->deviceName = DeviceName;
+    e->instanceId = instanceId;
+    e->description = DeviceDescription ? DeviceDescription : "";
+    e->classGuid = *ClassGuid;
+    e->params = FreshParams();
+    list->elements.push_back(e);
+    if (DeviceInfoData)
+        FillDevInfoData(*e, DeviceInfoData);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
+                                PSP_DEVINFO_DATA DeviceInfoData) {
+    (void)hwndParent;
+    if (Current().Fault().Check("SetupDiSelectOEMDrv"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    auto e = ElementOf(*list, DeviceInfoData);
+    if (!e)
+        return FALSE;
+
+    std::vector<Driver> drivers;
+    for (const std::string& file : InfFilesIn(OemDirectory(*e))) {
+        if (auto inf = LoadInf(file))
+            CollectDrivers(*inf, e->classGuid, e->deviceName, drivers);
+    }
+    e->params.Flags |= DI_DIDCLASS;
+    e->params.FlagsEx |= DI_FLAGSEX_DIDINFOLIST;
+    if (drivers.empty())
+        return Fail(ERROR_NO_DRIVER_SELECTED);
+    auto best = std::min_element(drivers.begin(), drivers.end(),
+                                 [](const Driver& a, const Driver& b) { return a.rank < b.rank; });
+    e->selected = *best;
+    e->selected->id = NextId();
+    e->selected->flags |= CurrentTrace().extraDriverFlags;
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                      DWORD Flags, PSP_DETSIG_CMPPROC CompareProc,
+                                      PVOID CompareContext, PSP_DEVINFO_DATA DupDeviceInfoData) {
+    // With no compare function and no resources, no duplicate is ever found, so the
+    // duplicate's record is never written (nor its size looked at).
+    (void)CompareProc;
+    (void)CompareContext;
+    (void)DupDeviceInfoData;
+    if (Current().Fault().Check("SetupDiRegisterDeviceInfo"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (Flags & ~(DWORD)SPRDI_FIND_DUPS)
+        return Fail(ERROR_INVALID_FLAGS);
+    auto e = ElementOf(*list, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    RegisterElement(*e);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    if (Current().Fault().Check("SetupDiGetDeviceInstallParamsA"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!DeviceInstallParams)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    SP_DEVINSTALL_PARAMS_A* source = &list->params;
+    if (DeviceInfoData) {
+        auto e = ElementOf(*list, DeviceInfoData);
+        if (!e)
+            return FALSE;
+        source = &e->params;
+    }
+    *DeviceInstallParams = *source;
+    DeviceInstallParams->cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
+    CurrentTrace().deviceParamsRead.push_back(*DeviceInstallParams);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    if (Current().Fault().Check("SetupDiSetDeviceInstallParamsA"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!DeviceInstallParams)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    // A driver path must be a terminated text.
+    if (!std::memchr(DeviceInstallParams->DriverPath, 0, sizeof DeviceInstallParams->DriverPath))
+        return Fail(ERROR_INVALID_PARAMETER);
+    SP_DEVINSTALL_PARAMS_A* target = &list->params;
+    if (DeviceInfoData) {
+        auto e = ElementOf(*list, DeviceInfoData);
+        if (!e)
+            return FALSE;
+        target = &e->params;
+    }
+    *target = *DeviceInstallParams;
+    CurrentTrace().deviceParamsWritten.push_back(*DeviceInstallParams);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                      PSP_DRVINFO_DATA_A DriverInfoData) {
+    if (Current().Fault().Check("SetupDiGetSelectedDriverA"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!DriverInfoData)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (!DriverRecordSizeOk(DriverInfoData->cbSize))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    if (!DeviceInfoData)
+        return Fail(ERROR_NO_DRIVER_SELECTED); // the list itself never has one here
+    auto e = ElementOf(*list, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    if (!e->selected)
+        return Fail(ERROR_NO_DRIVER_SELECTED);
+    const Driver& d = *e->selected;
+    // Only the bytes of the record version the caller announced are written.
+    DriverInfoData->DriverType = SPDIT_CLASSDRIVER;
+    DriverInfoData->Reserved = d.id;
+    CopyText(DriverInfoData->Description, LINE_LEN, d.description);
+    CopyText(DriverInfoData->MfgName, LINE_LEN, d.manufacturer);
+    CopyText(DriverInfoData->ProviderName, LINE_LEN, d.provider);
+    if (DriverInfoData->cbSize == sizeof(SP_DRVINFO_DATA_V2_A)) {
+        DriverInfoData->DriverDate = FILETIME{};
+        DriverInfoData->DriverVersion = 0;
+    }
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DRVINFO_DATA_A DriverInfoData,
+                                           PSP_DRVINSTALL_PARAMS DriverInstallParams) {
+    if (Current().Fault().Check("SetupDiGetDriverInstallParamsA"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!DriverInstallParams)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (DriverInstallParams->cbSize != sizeof(SP_DRVINSTALL_PARAMS))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    auto e = ElementOf(*list, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    Driver* d = DriverOf(*e, DriverInfoData);
+    if (!d)
+        return FALSE;
+    DriverInstallParams->Rank = d->rank;
+    DriverInstallParams->Flags = d->flags;
+    DriverInstallParams->PrivateData = d->privateData;
+    DriverInstallParams->Reserved = 0;
+    CurrentTrace().driverParamsRead.push_back(*DriverInstallParams);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DRVINFO_DATA_A DriverInfoData,
+                                           PSP_DRVINSTALL_PARAMS DriverInstallParams) {
+    if (Current().Fault().Check("SetupDiSetDriverInstallParamsA"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!DriverInstallParams)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (DriverInstallParams->cbSize != sizeof(SP_DRVINSTALL_PARAMS))
+        return Fail(ERROR_INVALID_USER_BUFFER);
+    auto e = ElementOf(*list, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    Driver* d = DriverOf(*e, DriverInfoData);
+    if (!d)
+        return FALSE;
+    d->rank = DriverInstallParams->Rank;
+    d->flags = DriverInstallParams->Flags;
+    d->privateData = DriverInstallParams->PrivateData;
+    CurrentTrace().driverParamsWritten.push_back(*DriverInstallParams);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                                      PSP_DEVINFO_DATA DeviceInfoData) {
+    if (Current().Fault().Check("SetupDiCallClassInstaller", {std::to_string(InstallFunction)}))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    switch (InstallFunction) {
+    case DIF_INSTALLDEVICE: {
+        auto e = ElementOf(*list, DeviceInfoData);
+        if (!e)
+            return FALSE;
+        return InstallDevice(*list, *e);
+    }
+    case DIF_REGISTERDEVICE: {
+        auto e = ElementOf(*list, DeviceInfoData);
+        if (!e)
+            return FALSE;
+        return RegisterElement(*e);
+    }
+    case DIF_DESTROYPRIVATEDATA:
+        Current().LastError() = ERROR_SUCCESS;
+        return TRUE;
+    default:
+        return Fail(ERROR_DI_DO_DEFAULT);
+    }
+}
+
+} // extern "C"
