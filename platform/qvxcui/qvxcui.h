@@ -1,0 +1,66 @@
+// The dialog library "qvxcui.dll": the frame bitmap, every dialog of setup (title, text, buttons)
+// and the dialog procedures that report how the user left a dialog through the symbol "DLGEVENT".
+// The table is laid out the way a resource script lists dialogs, so a window build can mirror it.
+#pragma once
+
+#include <windows.h>
+
+#include <span>
+#include <string_view>
+
+namespace qvxcui {
+
+// The library's file name, as setup names it.
+inline constexpr std::string_view kLibraryName = "qvxcui.dll";
+
+// The frame's bitmap.
+inline constexpr UINT kFrameBitmap = 1;
+bool HasBitmap(UINT idBitmap);
+
+// Event words the setup acts on; it adds the first two bytes, each taken as signed.
+inline constexpr const char* kEventContinue = "CONTINUE"; // 146
+inline constexpr const char* kEventCancel = "CANCEL";     // 132
+inline constexpr const char* kEventExit = "EXIT";         // 157
+inline constexpr const char* kEventRestart = "RESTART";   // 151
+
+// Control ids of the buttons, one per event word (the same ids in a resource script).
+inline constexpr UINT kIdContinue = 101;
+inline constexpr UINT kIdCancel = 102;
+inline constexpr UINT kIdExit = 103;
+inline constexpr UINT kIdRestart = 104;
+
+struct Button {
+    UINT idControl;
+    const char* label;
+    const char* event; // the word the procedure puts into "DLGEVENT"
+};
+
+// A dialog procedure: called with the event word of the button the user pressed (or the
+// word an unattended run supplies); sets "DLGEVENT" through the toolkit. False on failure.
+using DialogProc = BOOL (*)(UINT idDlg, LPCSTR szEvent);
+
+struct DialogTemplate {
+    UINT id;
+    const char* procedure; // the procedure's exported name
+    bool modeless;         // returns at once and stays up until removed
+    const char* title;
+    const char* text;
+    std::span<const Button> buttons;
+    size_t defaultButton; // index into buttons: what Enter, or an unattended run, presses
+    size_t cancelButton;  // index into buttons: what closing the dialog presses
+};
+
+// The dialog with this id, or null when the library has none.
+const DialogTemplate* FindDialog(UINT idDlg);
+// Every dialog, in id order.
+std::span<const DialogTemplate> Dialogs();
+// The procedure exported under this name (exact, as GetProcAddress matches), or null.
+DialogProc FindProcedure(std::string_view name);
+
+// The exported dialog procedures.
+BOOL FInfoDlgProc(UINT idDlg, LPCSTR szEvent);
+BOOL FInfo0DlgProc(UINT idDlg, LPCSTR szEvent);
+BOOL FQuitDlgProc(UINT idDlg, LPCSTR szEvent);
+BOOL FModelessDlgProc(UINT idDlg, LPCSTR szEvent);
+
+} // namespace qvxcui

@@ -1,0 +1,104 @@
+// The host build's screen: dialogs, message boxes and the copy gauge drawn as text on the
+// machine console, answers read a line at a time from the machine input.
+#include "toolkit/core.h"
+
+#include <istream>
+#include <ostream>
+#include <string>
+
+namespace toolkit {
+namespace {
+
+constexpr size_t kWidth = 72;
+constexpr size_t kGaugeWidth = 40;
+
+// Text broken into lines of at most width characters, at blanks where possible.
+void PrintWrapped(std::ostream& out, std::string_view text, size_t width) {
+    while (!text.empty()) {
+        size_t take = text.size();
+        if (take > width) {
+            size_t blank = text.rfind(' ', width);
+            take = (blank == std::string_view::npos || blank == 0) ? width : blank;
+        }
+        out << "  " << text.substr(0, take) << '\n';
+        text = text.substr(take);
+        while (!text.empty() && text.front() == ' ') {
+            text.remove_prefix(1);
+        }
+    }
+}
+
+void PrintFrame(std::ostream& out, std::string_view title, std::string_view text) {
+    std::string rule(kWidth, '-');
+    out << '\n' << rule << "\n  " << title << '\n' << rule << '\n';
+    PrintWrapped(out, text, kWidth - 4);
+}
+
+std::string Trim(const std::string& text) {
+    size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+class TerminalScreen : public Ui {
+  public:
+    std::optional<size_t> AskDialog(const qvxcui::DialogTemplate& dialog) override {
+        winemu::Machine& machine = winemu::Current();
+        std::ostream& out = machine.Console();
+        PrintFrame(out, dialog.title, dialog.text);
+        out << '\n';
+        for (size_t i = 0; i < dialog.buttons.size(); ++i) {
+            out << "  [" << (i + 1) << "] " << dialog.buttons[i].label
+                << (i == dialog.defaultButton ? "  (Enter)" : "") << '\n';
+        }
+        std::istream* in = machine.Input();
+        std::string line;
+        while (true) {
+            out << "Choose 1-" << dialog.buttons.size() << ": " << std::flush;
+            if (!in || !std::getline(*in, line)) {
+                out << "(no answer: " << dialog.buttons[dialog.cancelButton].label << ")\n";
+                return std::nullopt;
+            }
+            std::string answer = Trim(line);
+            if (answer.empty()) {
+                return dialog.defaultButton;
+            }
+            for (size_t i = 0; i < dialog.buttons.size(); ++i) {
+                if (answer == std::to_string(i + 1) ||
+                    winemu::NameEquals(answer, dialog.buttons[i].label)) {
+                    return i;
+                }
+            }
+            out << "Please type a number from 1 to " << dialog.buttons.size() << ".\n";
+        }
+    }
+
+    void ShowModeless(const qvxcui::DialogTemplate& dialog) override {
+        PrintFrame(winemu::Current().Console(), dialog.title, dialog.text);
+    }
+
+    void Progress(size_t done, size_t total, std::string_view file) override {
+        size_t filled = total ? done * kGaugeWidth / total : kGaugeWidth;
+        size_t percent = total ? done * 100 / total : 100;
+        winemu::Current().Console()
+            << '[' << std::string(filled, '#') << std::string(kGaugeWidth - filled, '.') << "] "
+            << percent << "% " << file << '\n';
+    }
+
+    void MessageBox(std::string_view text, std::string_view caption, UINT) override {
+        std::ostream& out = winemu::Current().Console();
+        PrintFrame(out, caption, text);
+        out << "  [OK]\n";
+    }
+};
+
+} // namespace
+
+Ui& TerminalUi() {
+    static TerminalScreen screen;
+    return screen;
+}
+
+} // namespace toolkit
