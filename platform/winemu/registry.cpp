@@ -1,0 +1,182 @@
+// The registry of the emulated machine: a tree of keys under HKEY_LOCAL_MACHINE and
+// HKEY_CURRENT_USER, with names compared without regard to case and kept as first written.
+#include "winemu/machine.h"
+
+#include <stdexcept>
+
+namespace winemu {
+
+namespace {
+
+// Splits a key path at its backslashes; empty parts (a trailing backslash) are dropped.
+std::vector<std::string_view> SplitPath(std::string_view path) {
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        if (end > start)
+            parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+void MarkDeleted(RegKey& key) {
+    key.deleted = true;
+    for (auto& [name, child] : key.subkeys)
+        MarkDeleted(*child);
+}
+
+} // namespace
+
+RegValue* RegKey::FindValue(std::string_view valueName) {
+    for (RegValue& value : values) {
+        if (NameEquals(value.name, valueName))
+            return &value;
+    }
+    return nullptr;
+}
+
+const RegValue* RegKey::FindValue(std::string_view valueName) const {
+    for (const RegValue& value : values) {
+        if (NameEquals(value.name, valueName))
+            return &value;
+    }
+    return nullptr;
+}
+
+RegKey* RegKey::FindSubkey(std::string_view subkeyName) const {
+    auto it = subkeys.find(subkeyName);
+    return it == subkeys.end() ? nullptr : it->second.get();
+}
+
+std::string RegKey::Path() const {
+    std::string path = name;
+    for (const RegKey* up = parent; up != nullptr; up = up->parent)
+        path = up->name + "\\" + path;
+    return path;
+}
+
+Registry::Registry() : hklm_(std::make_shared<RegKey>()), hkcu_(std::make_shared<RegKey>()) {
+    hklm_->name = "HKEY_LOCAL_MACHINE";
+    hkcu_->name = "HKEY_CURRENT_USER";
+}
+
+std::shared_ptr<RegKey> Registry::Root(HKEY predefined) const {
+    if (predefined == HKEY_LOCAL_MACHINE)
+        return hklm_;
+    if (predefined == HKEY_CURRENT_USER)
+        return hkcu_;
+    return nullptr;
+}
+
+namespace {
+
+// The root named by the first part of a path, or null.
+RegKey* RootByName(std::string_view rootName, RegKey* hklm, RegKey* hkcu) {
+    if (NameEquals(rootName, "HKEY_LOCAL_MACHINE") || NameEquals(rootName, "HKLM"))
+        return hklm;
+    if (NameEquals(rootName, "HKEY_CURRENT_USER") || NameEquals(rootName, "HKCU"))
+        return hkcu;
+    return nullptr;
+}
+
+} // namespace
+
+RegKey* Registry::Find(std::string_view path) const {
+    std::vector<std::string_view> parts = SplitPath(path);
+    if (parts.empty())
+        return nullptr;
+    RegKey* key = RootByName(parts[0], hklm_.get(), hkcu_.get());
+    for (size_t i = 1; key != nullptr && i < parts.size(); ++i)
+        key = key->FindSubkey(parts[i]);
+    return key;
+}
+
+RegKey& Registry::Create(std::string_view path) {
+    std::vector<std::string_view> parts = SplitPath(path);
+    RegKey* key = parts.empty() ? nullptr : RootByName(parts[0], hklm_.get(), hkcu_.get());
+    if (key == nullptr)
+        throw std::invalid_argument("registry path without a known root: " + std::string(path));
+    for (size_t i = 1; i < parts.size(); ++i) {
+        RegKey* next = key->FindSubkey(parts[i]);
+        if (next == nullptr) {
+            auto child = std::make_shared<RegKey>();
+            child->name = std::string(parts[i]);
+            child->parent = key;
+            next = child.get();
+            key->subkeys.emplace(child->name, std::move(child));
+        }
+        key = next;
+    }
+    return *key;
+}
+
+bool Registry::Delete(std::string_view path) {
+    RegKey* key = Find(path);
+    if (key == nullptr || key->parent == nullptr)
+        return false; // missing, or a root, which cannot go
+    RegKey* parent = key->parent;
+    auto it = parent->subkeys.find(key->name);
+    // The handles still holding the key see it as deleted; the tree no longer has it.
+    std::shared_ptr<RegKey> keep = it->second;
+    MarkDeleted(*keep);
+    parent->subkeys.erase(it);
+    return true;
+}
+
+const RegValue* Registry::Value(std::string_view keyPath, std::string_view valueName) const {
+    const RegKey* key = Find(keyPath);
+    return key == nullptr ? nullptr : key->FindValue(valueName);
+}
+
+void Registry::Set(std::string_view keyPath, std::string_view valueName, DWORD type,
+                   std::vector<BYTE> data) {
+    RegKey& key = Create(keyPath);
+    RegValue* value = key.FindValue(valueName);
+    if (value == nullptr) {
+        key.values.push_back(RegValue{std::string(valueName), type, std::move(data)});
+        return;
+    }
+    value->type = type;
+    value->data = std::move(data);
+}
+
+void Registry::SetString(std::string_view keyPath, std::string_view valueName,
+                         std::string_view text) {
+    std::vector<BYTE> data(text.begin(), text.end());
+    data.push_back(0);
+    Set(keyPath, valueName, REG_SZ, std::move(data));
+}
+
+void Registry::SetDword(std::string_view keyPath, std::string_view valueName, DWORD value) {
+    std::vector<BYTE> data{static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
+                           static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
+    Set(keyPath, valueName, REG_DWORD, std::move(data));
+}
+
+std::optional<std::string> Registry::GetString(std::string_view keyPath,
+                                               std::string_view valueName) const {
+    const RegValue* value = Value(keyPath, valueName);
+    if (value == nullptr || value->type != REG_SZ)
+        return std::nullopt;
+    std::string text(value->data.begin(), value->data.end());
+    size_t zero = text.find('\0');
+    if (zero != std::string::npos)
+        text.resize(zero);
+    return text;
+}
+
+std::optional<DWORD> Registry::GetDword(std::string_view keyPath,
+                                        std::string_view valueName) const {
+    const RegValue* value = Value(keyPath, valueName);
+    if (value == nullptr || value->type != REG_DWORD || value->data.size() != 4)
+        return std::nullopt;
+    const std::vector<BYTE>& d = value->data;
+    return static_cast<DWORD>(d[0]) | static_cast<DWORD>(d[1]) << 8 |
+           static_cast<DWORD>(d[2]) << 16 | static_cast<DWORD>(d[3]) << 24;
+}
+
+} // namespace winemu
