@@ -1,0 +1,239 @@
+// KERNEL32 directory and file calls over the machine's drives: the current, Windows and system
+// directories, copying a file, making a folder and reading a file's attributes.
+#include "winemu/dbcs.h"
+#include "winemu/machine.h"
+
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void Fail(DWORD error) {
+    winemu::Current().LastError() = error;
+}
+
+std::string_view Arg(LPCSTR text) {
+    return text ? std::string_view(text) : std::string_view();
+}
+
+// The directory calls' contract: the length in characters without the terminator when the text
+// fits, else the size needed including the terminator, with the buffer left alone.
+UINT CopyOut(const std::string& text, LPSTR buffer, DWORD size) {
+    if (buffer && text.size() < size) {
+        std::memcpy(buffer, text.c_str(), text.size() + 1);
+        return static_cast<UINT>(text.size());
+    }
+    return static_cast<UINT>(text.size() + 1);
+}
+
+// Characters that Windows refuses in a file or folder name.
+bool HasInvalidName(UINT codePage, std::string_view full) {
+    for (size_t i = 3; i < full.size();) {
+        size_t n = winemu::CharBytes(codePage, full, i);
+        unsigned char c = static_cast<unsigned char>(full[i]);
+        if (n == 1 && (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr))
+            return true;
+        i += n;
+    }
+    return false;
+}
+
+// A path argument resolved to the host file behind it, or the error that Windows gives for it.
+struct Resolved {
+    std::string full;
+    fs::path host;
+    DWORD error = ERROR_SUCCESS;
+};
+
+Resolved Resolve(LPCSTR path) {
+    Resolved result;
+    winemu::Machine& machine = winemu::Current();
+    if (!path) {
+        result.error = ERROR_INVALID_PARAMETER;
+        return result;
+    }
+    result.full = machine.FullPath(path);
+    if (result.full.empty()) {
+        result.error = ERROR_PATH_NOT_FOUND;
+        return result;
+    }
+    if (HasInvalidName(machine.Config().codePage, result.full)) {
+        result.error = ERROR_INVALID_NAME;
+        return result;
+    }
+    std::optional<fs::path> host = machine.HostPath(result.full);
+    if (!host) {
+        result.error = ERROR_PATH_NOT_FOUND; // a drive this machine does not have
+        return result;
+    }
+    result.host = *host;
+    return result;
+}
+
+bool IsDirectory(const fs::path& path) {
+    std::error_code ec;
+    return fs::is_directory(path, ec);
+}
+
+bool Exists(const fs::path& path) {
+    std::error_code ec;
+    return fs::exists(path, ec);
+}
+
+// Windows tells a missing file in an existing folder from a missing folder.
+DWORD MissingError(const fs::path& host) {
+    return IsDirectory(host.parent_path()) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+}
+
+// A call's result from its error: TRUE, or FALSE with the error as the last error.
+BOOL Finish(DWORD error) {
+    if (error == ERROR_SUCCESS)
+        return TRUE;
+    Fail(error);
+    return FALSE;
+}
+
+DWORD SetCurrentDirectoryError(LPCSTR path) {
+    if (winemu::Current().Fault().Check("SetCurrentDirectoryA", {Arg(path)}))
+        return ERROR_ACCESS_DENIED;
+    Resolved target = Resolve(path);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    if (!Exists(target.host))
+        return MissingError(target.host);
+    if (!IsDirectory(target.host))
+        return ERROR_DIRECTORY;
+    winemu::Current().CurrentDirectory() = target.full;
+    return ERROR_SUCCESS;
+}
+
+DWORD CopyFileError(LPCSTR from, LPCSTR to, BOOL failIfExists) {
+    if (winemu::Current().Fault().Check("CopyFileA", {Arg(from), Arg(to)}))
+        return ERROR_ACCESS_DENIED;
+    Resolved source = Resolve(from);
+    if (source.error != ERROR_SUCCESS)
+        return source.error;
+    Resolved target = Resolve(to);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    if (!Exists(source.host))
+        return MissingError(source.host);
+    if (IsDirectory(source.host) || IsDirectory(target.host))
+        return ERROR_ACCESS_DENIED;
+    if (!IsDirectory(target.host.parent_path()))
+        return ERROR_PATH_NOT_FOUND;
+    std::error_code ec;
+    if (Exists(target.host)) {
+        if (fs::equivalent(source.host, target.host, ec))
+            return ERROR_SHARING_VIOLATION; // a file cannot be copied onto itself
+        if (failIfExists)
+            return ERROR_FILE_EXISTS;
+    }
+    // Copy beside the target and rename over it, so that a failed copy leaves the old file whole.
+    fs::path temporary = target.host;
+    temporary += ".copy~";
+    fs::copy_file(source.host, temporary, fs::copy_options::overwrite_existing, ec);
+    if (!ec)
+        fs::rename(temporary, target.host, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        return ERROR_ACCESS_DENIED;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD CreateDirectoryError(LPCSTR path) {
+    if (winemu::Current().Fault().Check("CreateDirectoryA", {Arg(path)}))
+        return ERROR_ACCESS_DENIED;
+    Resolved target = Resolve(path);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    if (Exists(target.host))
+        return ERROR_ALREADY_EXISTS;
+    if (!IsDirectory(target.host.parent_path()))
+        return ERROR_PATH_NOT_FOUND; // one level at a time, as Windows makes folders
+    std::error_code ec;
+    if (!fs::create_directory(target.host, ec))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+DWORD FileAttributes(LPCSTR path, DWORD& attributes) {
+    if (winemu::Current().Fault().Check("GetFileAttributesA", {Arg(path)}))
+        return ERROR_ACCESS_DENIED;
+    Resolved target = Resolve(path);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    std::error_code ec;
+    fs::file_status status = fs::status(target.host, ec);
+    if (!fs::exists(status))
+        return MissingError(target.host);
+    if (fs::is_directory(status)) {
+        attributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else {
+        attributes = FILE_ATTRIBUTE_ARCHIVE;
+        if ((status.permissions() & fs::perms::owner_write) == fs::perms::none)
+            attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+    winemu::Machine& machine = winemu::Current();
+    if (machine.Fault().Check("GetCurrentDirectoryA")) {
+        Fail(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    // A root keeps its backslash ("C:\\"), any other folder has none ("C:\\WINNT").
+    std::string cwd = machine.CurrentDirectory();
+    while (cwd.size() > 3 && (cwd.back() == '\\' || cwd.back() == '/'))
+        cwd.pop_back();
+    return CopyOut(cwd, lpBuffer, nBufferLength);
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
+    return Finish(SetCurrentDirectoryError(lpPathName));
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    winemu::Machine& machine = winemu::Current();
+    if (machine.Fault().Check("GetWindowsDirectoryA")) {
+        Fail(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    return CopyOut(machine.Config().windowsDirectory, lpBuffer, uSize);
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    winemu::Machine& machine = winemu::Current();
+    if (machine.Fault().Check("GetSystemDirectoryA")) {
+        Fail(ERROR_ACCESS_DENIED);
+        return 0;
+    }
+    return CopyOut(machine.SystemDirectory(), lpBuffer, uSize);
+}
+
+BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFailIfExists) {
+    return Finish(CopyFileError(lpExistingFileName, lpNewFileName, bFailIfExists));
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
+    (void)lpSecurityAttributes;
+    return Finish(CreateDirectoryError(lpPathName));
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    DWORD attributes = INVALID_FILE_ATTRIBUTES;
+    DWORD error = FileAttributes(lpFileName, attributes);
+    if (error != ERROR_SUCCESS) {
+        Fail(error);
+        attributes = INVALID_FILE_ATTRIBUTES;
+    }
+    return attributes;
+}
