@@ -503,6 +503,26 @@ std::string RootPath(std::string_view root, const std::string& hkrPath) {
     return "";
 }
 
+// The value type of AddReg flags: the named combinations, else the type in the high word.
+DWORD RegTypeOf(DWORD flags) {
+    switch (flags & (0xFFFF0000 | FLG_ADDREG_BINVALUETYPE)) {
+    case 0:
+        return REG_SZ;
+    case FLG_ADDREG_TYPE_MULTI_SZ:
+        return REG_MULTI_SZ;
+    case FLG_ADDREG_TYPE_EXPAND_SZ:
+        return REG_EXPAND_SZ;
+    case FLG_ADDREG_BINVALUETYPE:
+        return REG_BINARY;
+    case FLG_ADDREG_TYPE_MULTI_SZ | FLG_ADDREG_BINVALUETYPE:
+        return REG_DWORD;
+    case FLG_ADDREG_TYPE_EXPAND_SZ | FLG_ADDREG_BINVALUETYPE:
+        return REG_NONE;
+    default:
+        return flags >> 16;
+    }
+}
+
 // One AddReg line: root, subkey, value name, flags, value...
 void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
     std::vector<std::string> f;
@@ -544,10 +564,9 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
         return;
 
     std::vector<std::string> values(f.begin() + std::min<size_t>(4, f.size()), f.end());
-    DWORD type = REG_SZ;
+    DWORD type = RegTypeOf(flags);
     std::vector<BYTE> data;
     if (flags & FLG_ADDREG_BINVALUETYPE) {
-        type = HIWORD(flags) ? HIWORD(flags) : REG_BINARY;
         if (type == REG_DWORD && values.size() <= 1) {
             DWORD v = values.empty() ? 0 : ParseNumber(inf.Subst(values[0])).value_or(0);
             for (int i = 0; i < 4; ++i)
@@ -557,8 +576,7 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
                 data.push_back(
                     static_cast<BYTE>(std::strtoul(Trim(v).c_str(), nullptr, 16) & 0xFF));
         }
-    } else if (flags & FLG_ADDREG_TYPE_MULTI_SZ) {
-        type = REG_MULTI_SZ;
+    } else if (type == REG_MULTI_SZ) {
         if ((flags & FLG_ADDREG_APPEND) && exists) {
             const auto* old = reg.Value(keyPath, name);
             data = old->data;
@@ -573,7 +591,6 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
         }
         data.push_back(0);
     } else {
-        type = (flags & FLG_ADDREG_TYPE_EXPAND_SZ) ? REG_EXPAND_SZ : REG_SZ;
         data = StringBytes(values.empty() ? "" : inf.Subst(values[0]));
     }
     reg.Set(keyPath, name, type, std::move(data));
