@@ -104,10 +104,10 @@ bool LoadAnswers(const std::filesystem::path& hostFile, std::string_view shownNa
 HWND WINAPI InitializeFrame(LPSTR szCmdLine) {
     std::string_view cmdLine = szCmdLine ? szCmdLine : "";
     winemu::Machine& machine = winemu::Current();
+    toolkit::ResetCore(); // a frame that fails to come up leaves nothing of an earlier one
     if (machine.Fault().Check("InitializeFrame", {cmdLine})) {
         return nullptr;
     }
-    toolkit::ResetCore();
     toolkit::State& state = toolkit::Core();
     state.symbols["STF_SRCDIR"] = toolkit::WithBackslash(machine.CurrentDirectory());
     state.symbols["DLGEVENT"] = "";

@@ -1,0 +1,249 @@
+// Dialogs: the library's table, answers from a file and from the terminal, the stack of dialogs
+// that are up, the WM_QUIT fault and the report.
+#include "toolkit_fixture.h"
+
+#include <fstream>
+
+namespace toolkittest {
+namespace {
+
+class DialogTest : public ToolkitTest {
+  protected:
+    // The first two bytes of an event, each signed, added in 16 bits: how setup reads it.
+    static WORD Code(const std::string& event) {
+        auto byte = [&](size_t i) {
+            return i < event.size() ? static_cast<signed char>(event[i]) : 0;
+        };
+        return static_cast<WORD>(byte(0) + (event.empty() ? 0 : byte(1)));
+    }
+    size_t DialogsUp() { return toolkit::Core().dialogs.size(); }
+};
+
+TEST_F(DialogTest, LibraryOffersTheEventsSetupActsOn) {
+    EXPECT_EQ(Code(qvxcui::kEventContinue), 146);
+    EXPECT_EQ(Code(qvxcui::kEventCancel), 132);
+    EXPECT_EQ(Code(qvxcui::kEventExit), 157);
+    EXPECT_EQ(Code(qvxcui::kEventRestart), 151);
+
+    struct Entry {
+        UINT id;
+        const char* procedure;
+        std::vector<std::string> events; // button by button
+    };
+    const Entry table[] = {
+        {100, "FInfoDlgProc", {"CONTINUE", "CANCEL", "EXIT"}},
+        {200, "FQuitDlgProc", {"EXIT", "CONTINUE"}},
+        {400, "FInfo0DlgProc", {"CONTINUE"}},
+        {600, "FInfoDlgProc", {"CONTINUE"}},
+        {700, "FInfoDlgProc", {"RESTART", "CONTINUE"}},
+        {900, "FInfoDlgProc", {"CONTINUE"}},
+        {5000, "FModelessDlgProc", {}},
+        {5100, "FModelessDlgProc", {}},
+        {6400, "FInfo0DlgProc", {"CONTINUE", "EXIT"}},
+    };
+    ASSERT_EQ(qvxcui::Dialogs().size(), std::size(table));
+    for (const Entry& e : table) {
+        SCOPED_TRACE(e.id);
+        const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(e.id);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_STREQ(dialog->procedure, e.procedure);
+        EXPECT_EQ(dialog->modeless, e.events.empty());
+        EXPECT_NE(qvxcui::FindProcedure(e.procedure), nullptr);
+        ASSERT_EQ(dialog->buttons.size(), e.events.size());
+        for (size_t i = 0; i < e.events.size(); ++i) {
+            EXPECT_EQ(dialog->buttons[i].event, e.events[i]);
+        }
+        if (!e.events.empty()) {
+            EXPECT_STREQ(dialog->buttons[dialog->defaultButton].event, "CONTINUE");
+        }
+        EXPECT_GT(std::string_view(dialog->title).size(), 0u);
+        EXPECT_GT(std::string_view(dialog->text).size(), 0u);
+    }
+    EXPECT_EQ(qvxcui::FindDialog(300), nullptr);
+    EXPECT_EQ(qvxcui::FindProcedure("finfodlgproc"), nullptr);
+}
+
+TEST_F(DialogTest, AnswersAreTakenInOrderThenDefaultContinue) {
+    std::string cmd = testsupport::UseAnswers(image, "100=CANCEL, EXIT ,CONTINUE\n"
+                                                     "200=CONTINUE ; go back once\n");
+    Start("/q " + cmd);
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "CANCEL");
+    EXPECT_EQ(ShowAndRead(200, "FQuitDlgProc"), "CONTINUE");
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "EXIT");
+    EXPECT_EQ(ShowAndRead(200, "FQuitDlgProc"), "CONTINUE"); // used up: the default
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "CONTINUE");
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "CONTINUE");    // used up: the default
+    EXPECT_EQ(ShowAndRead(700, "FInfoDlgProc"), "CONTINUE");    // no line: the default
+    EXPECT_EQ(console.str().find("Choose"), std::string::npos); // nobody was asked
+
+    nlohmann::json events = nlohmann::json::array();
+    for (const nlohmann::json& shown : Report()["dialogs"]) {
+        events.push_back(std::to_string(shown["id"].get<int>()) + " " +
+                         shown["event"].get<std::string>());
+    }
+    nlohmann::json expected = {"100 CANCEL",   "200 CONTINUE", "100 EXIT",    "200 CONTINUE",
+                               "100 CONTINUE", "100 CONTINUE", "700 CONTINUE"};
+    EXPECT_EQ(events, expected);
+}
+
+TEST_F(DialogTest, OddAnswersArePassedAsTheyStand) {
+    std::string overlong(40, 'X');
+    std::string cmd =
+        testsupport::UseAnswers(image, "100=," + overlong + ",\x80\x42,BB\n700=\n6400=RESTART\n");
+    Start(cmd);
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "");
+    char buf[16];
+    ASSERT_TRUE(Show(100, "FInfoDlgProc"));
+    EXPECT_EQ(CbGetSymbolValue("DLGEVENT", buf, sizeof buf), 40);
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "\x80\x42");
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "BB");
+    EXPECT_EQ(ShowAndRead(700, "FInfoDlgProc"), "");
+    EXPECT_EQ(ShowAndRead(6400, "FInfo0DlgProc"), "RESTART"); // not a button of 6400: as it stands
+    // The report holds odd bytes as text it can write.
+    EXPECT_NO_THROW((void)Report().dump());
+}
+
+TEST_F(DialogTest, RunnersAnswersFileIsUsedWithoutTheOption) {
+    std::filesystem::path hostFile = image.Dir() / "answers-on-host.ini";
+    std::ofstream(hostFile) << "[Answers]\n700=RESTART\n";
+    BootOnly();
+    M().AnswersFile() = hostFile;
+    char cmd[] = "";
+    ASSERT_NE(InitializeFrame(cmd), nullptr);
+    EXPECT_EQ(ShowAndRead(700, "FInfoDlgProc"), "RESTART");
+    EXPECT_EQ(ShowAndRead(700, "FInfoDlgProc"), "CONTINUE");
+}
+
+TEST_F(DialogTest, OptionIsReadFromTheMachinesDisk) {
+    image.File("A:\\ANS\\MY ANSWERS.INI", "[answers]\n100=EXIT\n");
+    Start("/ANSWERS:\"A:\\ans\\my answers.ini\"");
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "EXIT");
+}
+
+TEST_F(DialogTest, MissingAnswersFileStopsStartUpWithAMessage) {
+    BootOnly();
+    char cmd[] = "/answers:A:\\NOWHERE.INI";
+    EXPECT_EQ(InitializeFrame(cmd), nullptr);
+    EXPECT_EQ(HwndFrame(), nullptr);
+    EXPECT_NE(console.str().find("A:\\NOWHERE.INI"), std::string::npos);
+}
+
+TEST_F(DialogTest, TerminalChoiceIsReadFromInput) {
+    Start();
+    std::istringstream input("3\n9\nrestart now\n\n");
+    M().SetInput(&input);
+    EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "EXIT");
+    EXPECT_EQ(ShowAndRead(700, "FInfoDlgProc"), "RESTART");    // "9" asked again, then a label
+    EXPECT_EQ(ShowAndRead(6400, "FInfo0DlgProc"), "CONTINUE"); // Enter: the default button
+    std::string screen = console.str();
+    EXPECT_NE(screen.find(qvxcui::FindDialog(100)->title), std::string::npos);
+    EXPECT_NE(screen.find("[3] Exit"), std::string::npos);
+    EXPECT_NE(screen.find("[1] Restart now"), std::string::npos);
+    EXPECT_NE(screen.find("Please type a number from 1 to 2."), std::string::npos);
+}
+
+TEST_F(DialogTest, EndOfInputAnswersTheCancelButton) {
+    const std::pair<UINT, const char*> cases[] = {
+        {100, "EXIT"},     {200, "EXIT"},     {6400, "EXIT"},    {700, "CONTINUE"},
+        {400, "CONTINUE"}, {600, "CONTINUE"}, {900, "CONTINUE"},
+    };
+    Start();
+    std::istringstream empty("");
+    for (std::istream* in :
+         {static_cast<std::istream*>(nullptr), static_cast<std::istream*>(&empty)}) {
+        M().SetInput(in);
+        for (auto [id, expected] : cases) {
+            SCOPED_TRACE(id);
+            const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(id);
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(ShowAndRead(id, dialog->procedure), expected);
+        }
+    }
+}
+
+TEST_F(DialogTest, ModelessDialogReturnsAtOnceWithNoEvent) {
+    Start();
+    std::istringstream input("2\n");
+    M().SetInput(&input);
+    ASSERT_TRUE(FSetSymbolValue("DLGEVENT", "CONTINUE"));
+    EXPECT_EQ(ShowAndRead(5100, "FModelessDlgProc"), "");
+    std::string line;
+    ASSERT_TRUE(std::getline(input, line)); // the input was not touched
+    EXPECT_EQ(line, "2");
+    EXPECT_EQ(DialogsUp(), 1u);
+}
+
+TEST_F(DialogTest, UnknownDialogsFailAndAreNotShown) {
+    Start();
+    EXPECT_FALSE(Show(300, "FInfoDlgProc"));
+    EXPECT_FALSE(Show(100, "FQuitDlgProc"));
+    EXPECT_FALSE(Show(100, "NoSuchProc"));
+    EXPECT_FALSE(Show(100, nullptr));
+    EXPECT_FALSE(FDoDialogExt(HwndFrame(), "other.dll", 100, "FInfoDlgProc", "other.dll", 0, 0));
+    EXPECT_EQ(DialogsUp(), 0u);
+    EXPECT_EQ(Report()["dialogs"], nlohmann::json::array());
+}
+
+TEST_F(DialogTest, StackRemovesLastShownOrAll) {
+    Start(testsupport::UseAnswers(image, ""));
+    ASSERT_TRUE(Show(5100, "FModelessDlgProc"));
+    ASSERT_TRUE(Show(100, "FInfoDlgProc"));
+    ASSERT_TRUE(Show(200, "FQuitDlgProc"));
+    ASSERT_TRUE(Show(200, "FQuitDlgProc"));
+    EXPECT_TRUE(FKillNDialogs(1));
+    ASSERT_EQ(DialogsUp(), 3u);
+    EXPECT_EQ(toolkit::Core().dialogs.back().id, 200u);
+    EXPECT_TRUE(FKillNDialogs(1));
+    EXPECT_EQ(toolkit::Core().dialogs.back().id, 100u);
+    EXPECT_TRUE(FKillNDialogs(-1)); // the modeless opening dialog goes too
+    EXPECT_EQ(DialogsUp(), 0u);
+    EXPECT_TRUE(FKillNDialogs(1)); // nothing up: nothing to do
+    EXPECT_TRUE(FKillNDialogs(-1));
+
+    ASSERT_TRUE(Show(100, "FInfoDlgProc"));
+    ASSERT_TRUE(Show(700, "FInfoDlgProc"));
+    EXPECT_TRUE(FKillNDialogs(5)); // more than are up
+    EXPECT_EQ(DialogsUp(), 0u);
+
+    ASSERT_TRUE(Show(100, "FInfoDlgProc"));
+    TerminateFrame();
+    EXPECT_EQ(DialogsUp(), 0u);
+}
+
+TEST_F(DialogTest, QuitMessageIsPostedWhenItsDialogShows) {
+    Start(testsupport::UseAnswers(image, ""));
+    M().Fault().Add("WM_QUIT", "100");
+    ASSERT_TRUE(Show(5100, "FModelessDlgProc"));
+    ASSERT_TRUE(Show(200, "FQuitDlgProc"));
+    EXPECT_TRUE(M().Messages().empty());
+    ASSERT_TRUE(Show(100, "FInfoDlgProc"));
+    ASSERT_EQ(M().Messages().size(), 1u);
+    EXPECT_EQ(M().Messages().front().message, static_cast<UINT>(WM_QUIT));
+}
+
+TEST_F(DialogTest, DialogCallsFailUnderTheirFaults) {
+    Start(testsupport::UseAnswers(image, ""));
+    M().Fault().Add("FDoDialogExt", "100");
+    EXPECT_FALSE(Show(100, "FInfoDlgProc"));
+    EXPECT_TRUE(Show(200, "FQuitDlgProc"));
+    EXPECT_TRUE(Show(700, "FInfoDlgProc"));
+    M().Fault().Add("FKillNDialogs", "*");
+    EXPECT_FALSE(FKillNDialogs(1));
+    EXPECT_EQ(DialogsUp(), 2u);
+    M().Fault().Clear();
+
+    // The procedure cannot report its event: the dialog fails.
+    M().Fault().Add("FSetSymbolValue", "DLGEVENT");
+    EXPECT_FALSE(Show(600, "FInfoDlgProc"));
+    M().Fault().Clear();
+
+    nlohmann::json ids = nlohmann::json::array();
+    for (const nlohmann::json& shown : Report()["dialogs"]) {
+        ids.push_back(shown["id"]);
+    }
+    EXPECT_EQ(ids, nlohmann::json::array({200, 700, 600}));
+    EXPECT_EQ(Report()["dialogs"].back()["event"], "");
+}
+
+} // namespace
+} // namespace toolkittest
