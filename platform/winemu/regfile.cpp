@@ -168,7 +168,10 @@ class RegReader {
             Fail("unknown root key \"" + std::string(root) + "\"");
         if (slash != std::string_view::npos) {
             std::string_view rest = path.substr(slash + 1);
-            if (rest.empty() || rest.back() == '\\' || rest.find("\\\\") != std::string_view::npos)
+            if (!rest.empty() && rest.back() == '\\')
+                rest.remove_suffix(1); // a trailing backslash, as the registry functions allow
+            if (!rest.empty() && (rest.front() == '\\' || rest.back() == '\\' ||
+                                  rest.find("\\\\") != std::string_view::npos))
                 Fail("empty key name in \"" + std::string(path) + "\"");
         }
         return registry.Create(path);
