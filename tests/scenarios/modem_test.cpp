@@ -1,0 +1,132 @@
+// Whole setups on the modem machine: the modem installed and tied to COM2, a model without a
+// modem passing silently, and every failed modem step shown while setup goes on to the end.
+#include "support/test_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using testsupport::ChildResult;
+using testsupport::RunSetup;
+using testsupport::TestImage;
+
+constexpr const char* kAnswers = "/answers:A:\\ANSWERS.INI";
+constexpr const char* kClassKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
+                                  "{4D36E96D-E325-11CE-BFC1-08002BE10318}";
+constexpr const char* kPortsKey = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
+constexpr const char* kSerialKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Serial\\Parameters";
+
+void FromSample(TestImage& image, const char* szSample) {
+    fs::copy(fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / szSample, image.Dir(),
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+std::vector<std::string> BoxTexts(const nlohmann::json& report) {
+    std::vector<std::string> texts;
+    for (const auto& box : report.value("message_boxes", nlohmann::json::array())) {
+        EXPECT_EQ(box["caption"], "Modem Installation");
+        EXPECT_EQ(box["style"], 16);
+        texts.push_back(box["text"].get<std::string>());
+    }
+    return texts;
+}
+
+std::vector<int> DialogIds(const nlohmann::json& report) {
+    std::vector<int> ids;
+    for (const auto& dialog : report.value("dialogs", nlohmann::json::array()))
+        ids.push_back(dialog["id"].get<int>());
+    return ids;
+}
+
+const std::vector<int> kCompleteRun = {5100, 100, 5000, 700};
+
+TEST(ModemScenario, UnattendedRunInstallsTheModemOnCom2) {
+    TestImage image;
+    FromSample(image, "nt40-modem");
+    ChildResult result = RunSetup(image, kAnswers);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(BoxTexts(result.report).empty());
+    EXPECT_TRUE(result.report["open_handles"].empty());
+    EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+
+    winemu::Registry& reg = result.after->Reg();
+    const std::string modem = std::string(kClassKey) + "\\0000";
+    EXPECT_EQ(reg.GetString(modem, "DriverDesc"), "16-bit Sound Board 28.8 Modem");
+    EXPECT_EQ(reg.GetString(modem, "InfPath"), "QVMODEM.INF");
+    const winemu::RegValue* attached = reg.Value(modem, "AttachedTo");
+    ASSERT_NE(attached, nullptr);
+    EXPECT_EQ(attached->data, (std::vector<BYTE>{'C', 'O', 'M', '2', 0}));
+    const winemu::RegValue* line = reg.Value(kPortsKey, "COM2:");
+    ASSERT_NE(line, nullptr);
+    EXPECT_EQ(line->data.size(), 12u);
+    EXPECT_EQ(reg.GetString(kPortsKey, "COM2:"), "57600,n,8,1");
+    // The machine's own subkey of COM2 is the port subkey; COM1's is left alone.
+    const std::string com2 = std::string(kSerialKey) + "\\Serial10001";
+    EXPECT_EQ(reg.GetString(com2, "DosDevices"), "COM2");
+    EXPECT_EQ(reg.GetDword(com2, "ForceFifoEnable"), 1u);
+    EXPECT_EQ(reg.GetDword(com2, "Interrupt"), 3u);
+    EXPECT_EQ(reg.GetDword(com2, "PortAddress"), 0x2F8u);
+    EXPECT_EQ(reg.GetString(std::string(kSerialKey) + "\\Serial10000", "DosDevices"), "COM1");
+    EXPECT_EQ(reg.Find(kSerialKey)->subkeys.size(), 2u);
+}
+
+TEST(ModemScenario, ModelWithoutModemPassesSilently) {
+    TestImage image;
+    FromSample(image, "nt40");
+    ChildResult result = RunSetup(image, kAnswers);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_TRUE(BoxTexts(result.report).empty());
+    EXPECT_EQ(result.report["api_calls"].value("SetupDiGetINFClassA", 0), 0);
+    EXPECT_TRUE(result.after->Reg().Find(kClassKey)->subkeys.empty());
+}
+
+TEST(ModemScenario, EachFailureShowsItsMessageAndSetupGoesOn) {
+    const std::string notInstalled =
+        "Modem isn't installed correctly. You may install Modem by Control Panel.";
+    struct Row {
+        const char* what;
+        testsupport::Faults faults;
+        const char* modemInf; // replaces QVMODEM.INF on the disk when set
+        std::string message;
+    };
+    const std::string longModels = "[Manufacturer]\nMfg=" + std::string(99, 'M') + "\n";
+    const Row rows[] = {
+        {"overlong model section", {}, longModels.c_str(), "File error! Modem can't be installed."},
+        {"device installer", {{"SetupDiSelectOEMDrv", "*"}}, nullptr, notInstalled},
+        {"no driver for the modem",
+         {},
+         "[Version]\nSignature=$CHICAGO$\nClass=Modem\n"
+         "ClassGUID={4D36E96D-E325-11CE-BFC1-08002BE10318}\n"
+         "[Manufacturer]\nMfg=Models\n[Models]\n"
+         "%M% = Inst, OTHER_MODEM\n",
+         notInstalled},
+        {"modem class entries", {{"RegSetValueExA", "AttachedTo"}}, nullptr, notInstalled},
+        {"serial port",
+         {{"RegQueryValueExA", "DosDevices"}},
+         nullptr,
+         "Please add COM2 by \"Ports\" in \"Control Panel\" after setup."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestImage image;
+        FromSample(image, "nt40-modem");
+        if (row.modemInf)
+            image.File("A:\\QVMODEM.INF", row.modemInf);
+        ChildResult result = RunSetup(image, kAnswers, row.faults);
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(BoxTexts(result.report), std::vector<std::string>{row.message});
+        // Setup went on: the Mixer group and the finish dialog.
+        EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+        ASSERT_EQ(result.report["program_groups"].size(), 1u);
+        EXPECT_EQ(result.report["program_groups"][0]["name"], "Mixer");
+        EXPECT_TRUE(result.report["open_handles"].empty());
+    }
+}
+
+} // namespace
