@@ -1,0 +1,463 @@
+// Whole setups on the sample machine images and variations of them: the order of dialogs, what
+// is copied where, every way a run can end, and that each of them exits with 0.
+#include "support/test_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using testsupport::ChildResult;
+using testsupport::Faults;
+using testsupport::RunSetup;
+using testsupport::TestImage;
+using testsupport::UseAnswers;
+
+// A copy of a sample image of machines/ in the test's own folder.
+void FromSample(TestImage& image, const char* szSample) {
+    fs::copy(fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / szSample, image.Dir(),
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+std::vector<int> DialogIds(const nlohmann::json& report) {
+    std::vector<int> ids;
+    for (const auto& dialog : report.value("dialogs", nlohmann::json::array())) {
+        ids.push_back(dialog["id"].get<int>());
+    }
+    return ids;
+}
+
+std::vector<std::string> BoxTexts(const nlohmann::json& report) {
+    std::vector<std::string> texts;
+    for (const auto& box : report.value("message_boxes", nlohmann::json::array())) {
+        texts.push_back(box["text"].get<std::string>());
+    }
+    return texts;
+}
+
+std::vector<std::string> FilesCopied(const nlohmann::json& report) {
+    std::vector<std::string> files;
+    for (const auto& file : report.value("files_copied", nlohmann::json::array())) {
+        files.push_back(file.get<std::string>());
+    }
+    return files;
+}
+
+const std::vector<std::string> kNt40Files = {
+    "C:\\WINNT\\SYSTEM32\\TONEBAY.DLL", "C:\\WINNT\\SYSTEM32\\QVHWCTL.DAT",
+    "C:\\WINNT\\SYSTEM32\\MIX.EXE", "C:\\WINNT\\SYSTEM32\\DRIVERS\\TONEBAY.SYS"};
+
+// The dialogs of a complete run.
+const std::vector<int> kCompleteRun = {5100, 100, 5000, 700};
+
+TEST(SetupFlow, FreshNt40InstallsEverythingAndRestarts) {
+    TestImage image;
+    FromSample(image, "nt40");
+    std::string sCmd = UseAnswers(image, "100=CONTINUE\n700=RESTART\n");
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+    EXPECT_EQ(FilesCopied(result.report), kNt40Files);
+    EXPECT_TRUE(result.report["restart_requested"].get<bool>());
+    EXPECT_TRUE(result.report["open_handles"].empty());
+    EXPECT_TRUE(BoxTexts(result.report).empty());
+    EXPECT_EQ(image.Read("C:\\WINNT\\system32\\drivers\\TONEBAY.SYS"),
+              image.Read("A:\\TONEBAY.SYS"));
+    EXPECT_EQ(image.Read("C:\\WINNT\\system32\\MIX.EXE"), image.Read("A:\\MIX.EXE"));
+    // The sample's card data file asks for the Mixer group.
+    ASSERT_EQ(result.report["program_groups"].size(), 1u);
+    EXPECT_EQ(result.report["program_groups"][0]["name"], "Mixer");
+    EXPECT_EQ(result.report["program_groups"][0]["items"][0]["command"],
+              "C:\\WINNT\\SYSTEM32\\mix.exe");
+    // The driver was registered.
+    EXPECT_EQ(result.after->Reg().GetString(
+                  "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32", "wave"),
+              "TONEBAY.DLL");
+}
+
+TEST(SetupFlow, TheSampleAnswersRunToTheEndWithoutARestart) {
+    TestImage image;
+    FromSample(image, "nt40");
+
+    ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+    EXPECT_EQ(FilesCopied(result.report), kNt40Files);
+    EXPECT_FALSE(result.report["restart_requested"].get<bool>());
+}
+
+TEST(SetupFlow, AMachineWithAWaveDeviceIsRefusedAndLeftUnchanged) {
+    TestImage image;
+    FromSample(image, "nt40-wave");
+    std::string sCmd = UseAnswers(image, "100=CONTINUE\n700=RESTART\n");
+    std::string sRegistryBefore = image.Boot()->Reg().ToRegText();
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 600}));
+    EXPECT_TRUE(FilesCopied(result.report).empty());
+    EXPECT_FALSE(result.report["restart_requested"].get<bool>());
+    EXPECT_TRUE(result.report["open_handles"].empty());
+    EXPECT_EQ(result.after->Reg().ToRegText(), sRegistryBefore);
+    EXPECT_FALSE(image.Exists("C:\\WINNT\\system32\\TONEBAY.DLL"));
+}
+
+// Each kind of device is enough; the counts after the first one found are not asked.
+TEST(SetupFlow, AnyWaveOrMidiDeviceRefusesSetup) {
+    for (const char* szDevice : {"WaveOut", "WaveIn", "MidiOut", "MidiIn"}) {
+        SCOPED_TRACE(szDevice);
+        TestImage image;
+        FromSample(image, "nt40");
+        image.Ini(std::string("[Machine]\nVersion=4.0\n[Devices]\n") + szDevice + "=2\n");
+
+        ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 600}));
+        EXPECT_TRUE(FilesCopied(result.report).empty());
+    }
+}
+
+struct EndingRow {
+    const char* szName;
+    std::string sAnswers;
+    Faults faults;
+    std::vector<int> ids;
+    std::vector<std::string> boxes;
+    bool fCopied;
+};
+
+// Every way a run ends before the finish dialog; each exits with 0.
+TEST(SetupFlow, EarlyEndings) {
+    const std::vector<std::string> kNoBoxes;
+    const EndingRow rows[] = {
+        {"toolkit frame fails",
+         "",
+         {{"InitializeFrame", "*"}},
+         {},
+         {"Cannot initialize setup!"},
+         false},
+        {"install engine fails",
+         "",
+         {{"FInitializeInstall", "*"}},
+         {},
+         {"Cannot initialize setup!"},
+         false},
+        {"no registry library",
+         "",
+         {{"LoadLibraryA", "ADVAPI32"}},
+         {},
+         {"Cannot initialize registry!"},
+         false},
+        {"registry library without RegDeleteKeyA",
+         "",
+         {{"GetProcAddress", "RegDeleteKeyA"}},
+         {},
+         {"Cannot initialize registry!"},
+         false},
+        {"frame bitmap fails", "", {{"FSetBitmap", "*"}}, {400}, kNoBoxes, false},
+        {"setup.inf cannot be opened", "", {{"FOpenInf", "*"}}, {400}, kNoBoxes, false},
+        {"opening dialog fails", "", {{"FDoDialogExt", "5100"}}, {400}, kNoBoxes, false},
+        {"welcome dialog fails", "", {{"FDoDialogExt", "100"}}, {5100, 400}, kNoBoxes, false},
+        {"first removal fails", "", {{"FKillNDialogs", "#1"}}, {5100, 400}, kNoBoxes, false},
+        {"every removal fails", "", {{"FKillNDialogs", "*"}}, {5100}, kNoBoxes, false},
+        {"WM_QUIT under the welcome dialog",
+         "",
+         {{"WM_QUIT", "100"}},
+         {5100, 100, 400},
+         kNoBoxes,
+         false},
+        {"WM_QUIT under the opening dialog",
+         "",
+         {{"WM_QUIT", "5100"}},
+         {5100, 400},
+         kNoBoxes,
+         false},
+        {"fatal dialog fails too",
+         "",
+         {{"FOpenInf", "*"}, {"FDoDialogExt", "400"}},
+         {},
+         kNoBoxes,
+         false},
+        {"user quits", "100=CANCEL\n200=EXIT\n", {}, {5100, 100, 200}, kNoBoxes, false},
+        {"user quits with Exit", "100=EXIT\n200=EXIT\n", {}, {5100, 100, 200}, kNoBoxes, false},
+        {"welcome event one too long",
+         "100=CONTINUE_______\n",
+         {},
+         {5100, 100, 400},
+         {"Buffer Overflow"},
+         false},
+        {"queueing fails",
+         "",
+         {{"FAddSectionFilesToCopyList", "System Files"}},
+         {5100, 100, 400},
+         kNoBoxes,
+         false},
+        {"billboard fails", "", {{"FAddToBillboardList", "*"}}, {5100, 100, 400}, kNoBoxes, false},
+        {"copy fails", "", {{"GrcCopyFilesInCopyList", "*"}}, {5100, 100, 400}, kNoBoxes, false},
+        {"Mixer group fails",
+         "",
+         {{"FCreateProgManGroup", "Mixer"}},
+         {5100, 100, 5000, 400},
+         kNoBoxes,
+         true},
+        {"finish dialog fails",
+         "",
+         {{"FDoDialogExt", "700"}},
+         {5100, 100, 5000, 400},
+         kNoBoxes,
+         true},
+    };
+    for (const EndingRow& row : rows) {
+        SCOPED_TRACE(row.szName);
+        TestImage image;
+        FromSample(image, "nt40");
+        std::string sCmd = UseAnswers(image, row.sAnswers);
+
+        ChildResult result = RunSetup(image, sCmd, row.faults);
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(DialogIds(result.report), row.ids);
+        EXPECT_EQ(BoxTexts(result.report), row.boxes);
+        EXPECT_EQ(FilesCopied(result.report).empty(), !row.fCopied);
+        EXPECT_FALSE(result.report["restart_requested"].get<bool>());
+        EXPECT_TRUE(result.report["open_handles"].empty());
+    }
+}
+
+TEST(SetupFlow, StartupBoxesHaveNoOwnerAndTheErrorStyle) {
+    TestImage image;
+    FromSample(image, "nt40");
+    ChildResult result = RunSetup(image, "", {{"GetProcAddress", "RegSetValueA"}});
+    ASSERT_EQ(result.exitCode, 0);
+    ASSERT_EQ(result.report["message_boxes"].size(), 1u);
+    EXPECT_EQ(result.report["message_boxes"][0]["caption"], "Error");
+    EXPECT_EQ(result.report["message_boxes"][0]["style"], 16);
+    EXPECT_TRUE(DialogIds(result.report).empty());
+}
+
+TEST(SetupFlow, QuitConfirmationAnsweredWithOtherCodesComesBackUntilGoBack) {
+    TestImage image;
+    FromSample(image, "nt40");
+    std::string sCmd = UseAnswers(
+        image, "100=CANCEL,\xC3\xA9,,RESTART,CONTINUE\n200=RESTART,,CONTINUE\n700=RESTART\n");
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report),
+              (std::vector<int>{5100, 100, 200, 200, 200, 100, 100, 100, 100, 5000, 700}));
+    EXPECT_EQ(FilesCopied(result.report), kNt40Files);
+    EXPECT_TRUE(result.report["restart_requested"].get<bool>());
+}
+
+TEST(SetupFlow, RestartFailuresStillEndNormally) {
+    for (const char* szApi :
+         {"OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges", "ExitWindowsEx"}) {
+        SCOPED_TRACE(szApi);
+        TestImage image;
+        FromSample(image, "nt40");
+        std::string sCmd = UseAnswers(image, "700=RESTART\n");
+
+        ChildResult result = RunSetup(image, sCmd, {{szApi, "*"}});
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+        EXPECT_FALSE(result.report["restart_requested"].get<bool>());
+        EXPECT_TRUE(BoxTexts(result.report).empty());
+        EXPECT_EQ(FilesCopied(result.report), kNt40Files);
+    }
+}
+
+// Going on past the Windows-directory dialog copies into "\SYSTEM32\" of the drive that is
+// current at the copy (the install disk); Windows then cannot find the driver there, so the
+// handshake fails and setup ends without a message.
+TEST(SetupFlow, UnreadableWindowsDirectoryCopiesToTheRootOfTheCurrentDrive) {
+    TestImage image;
+    FromSample(image, "nt40");
+    std::string sCmd = UseAnswers(image, "6400=CONTINUE\n");
+
+    ChildResult result = RunSetup(image, sCmd, {{"GetWindowsDirectoryA", "*"}});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 100, 5000}));
+    EXPECT_EQ(
+        FilesCopied(result.report),
+        (std::vector<std::string>{"A:\\SYSTEM32\\TONEBAY.DLL", "A:\\SYSTEM32\\QVHWCTL.DAT",
+                                  "A:\\SYSTEM32\\MIX.EXE", "A:\\SYSTEM32\\DRIVERS\\TONEBAY.SYS"}));
+    EXPECT_TRUE(BoxTexts(result.report).empty());
+    EXPECT_FALSE(image.Exists("C:\\WINNT\\system32\\TONEBAY.DLL"));
+}
+
+TEST(SetupFlow, UnreadableWindowsDirectoryAndTheUserQuits) {
+    TestImage image;
+    FromSample(image, "nt40");
+    std::string sCmd = UseAnswers(image, "6400=EXIT\n200=EXIT\n");
+
+    ChildResult result = RunSetup(image, sCmd, {{"GetWindowsDirectoryA", "*"}});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 200}));
+    EXPECT_TRUE(FilesCopied(result.report).empty());
+}
+
+struct WindowsDirRow {
+    std::string sWindowsDir;
+    bool fRefused;
+    std::string sTarget; // where TONEBAY.DLL lands
+};
+
+// The Windows directory gets one backslash and "SYSTEM32\"; one too long to leave room for
+// them is refused like an unreadable one.
+TEST(SetupFlow, TargetDirectoryFromTheWindowsDirectory) {
+    const std::string sLong242 = "C:\\" + std::string(242, 'w'); // 245 characters
+    const std::string sLong243 = "C:\\" + std::string(243, 'w'); // 246 characters
+    const WindowsDirRow rows[] = {
+        {"D:\\WINNT", false, "D:\\WINNT\\SYSTEM32\\TONEBAY.DLL"},
+        {"D:\\", false, "D:\\SYSTEM32\\TONEBAY.DLL"},
+        {sLong242, false, sLong242 + "\\SYSTEM32\\TONEBAY.DLL"},
+        {sLong243, true, "A:\\SYSTEM32\\TONEBAY.DLL"},
+    };
+    for (const WindowsDirRow& row : rows) {
+        SCOPED_TRACE(row.sWindowsDir.substr(0, 12) + " (" + std::to_string(row.sWindowsDir.size()) +
+                     " characters)");
+        TestImage image;
+        FromSample(image, "nt40");
+        image.Ini("[Machine]\nVersion=4.0\nWindowsDirectory=" + row.sWindowsDir + "\n");
+        image.Folder(row.sWindowsDir + "\\system32\\drivers");
+        std::string sCmd = UseAnswers(image, "6400=CONTINUE\n");
+
+        ChildResult result = RunSetup(image, sCmd);
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        std::vector<int> ids = DialogIds(result.report);
+        EXPECT_EQ(ids.size() > 1 && ids[1] == 6400, row.fRefused);
+        std::vector<std::string> files = FilesCopied(result.report);
+        ASSERT_FALSE(files.empty());
+        EXPECT_EQ(files[0], row.sTarget);
+        EXPECT_TRUE(image.Exists(row.sTarget));
+    }
+}
+
+struct SourceDirRow {
+    std::string sCurrentDir;
+    std::vector<int> ids;
+    std::vector<std::string> boxes;
+};
+
+// setup.inf is opened from the start directory; the driver files come from "STF_SRCDIR".
+TEST(SetupFlow, SourceDirectoryFromTheStartDirectory) {
+    const std::string sDeep = "A:\\" + std::string(252, 's'); // 255 characters
+    const SourceDirRow rows[] = {
+        {"D:\\", kCompleteRun, {}},
+        {"D:\\SETUP", kCompleteRun, {}},
+        // Too long: setup.inf comes from the root of the drive, and "STF_SRCDIR" overflows.
+        {sDeep, {5100, 400}, {"Buffer Overflow"}},
+    };
+    for (const SourceDirRow& row : rows) {
+        SCOPED_TRACE(row.sCurrentDir.substr(0, 12));
+        TestImage image;
+        FromSample(image, "nt40");
+        std::string sDisk =
+            row.sCurrentDir.back() == '\\' ? row.sCurrentDir : row.sCurrentDir + "\\";
+        for (const char* szFile :
+             {"SETUP.INF", "TONEBAY.DLL", "TONEBAY.SYS", "MIX.EXE", "QVHWCTL.DAT"}) {
+            image.File(sDisk + szFile, image.Read(std::string("A:\\") + szFile));
+        }
+        image.Ini("[Machine]\nVersion=4.0\nCurrentDirectory=" + row.sCurrentDir + "\n");
+        std::string sCmd = UseAnswers(image, "");
+
+        ChildResult result = RunSetup(image, sCmd);
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(DialogIds(result.report), row.ids);
+        EXPECT_EQ(BoxTexts(result.report), row.boxes);
+    }
+}
+
+TEST(SetupFlow, ADriverThatRefusesToInstallEndsSetupSilently) {
+    TestImage image;
+    FromSample(image, "nt40");
+    image.File("A:\\TONEBAY.DLL", "[Driver]\nInstall=0\n[Parameters]\nCurrentProduct=7\n");
+    std::string sCmd = UseAnswers(image, "700=RESTART\n");
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000}));
+    EXPECT_TRUE(BoxTexts(result.report).empty());
+    EXPECT_FALSE(result.report["restart_requested"].get<bool>());
+    // What was copied stays.
+    EXPECT_EQ(FilesCopied(result.report), kNt40Files);
+    EXPECT_TRUE(image.Exists("C:\\WINNT\\system32\\TONEBAY.DLL"));
+    EXPECT_TRUE(result.report["open_handles"].empty());
+}
+
+TEST(SetupFlow, AFailedRegistrationShowsItsDialogAndEnds) {
+    TestImage image;
+    FromSample(image, "nt40");
+    // No per-user MIDI mapper key: the current instrument cannot be written.
+    {
+        auto machine = image.Boot();
+        machine->Reg().Delete(
+            "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap");
+        image.Registry(machine->Reg().ToRegText());
+    }
+    std::string sCmd = UseAnswers(image, "700=RESTART\n");
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000, 900}));
+    EXPECT_TRUE(BoxTexts(result.report).empty());
+    EXPECT_FALSE(result.report["restart_requested"].get<bool>());
+    EXPECT_TRUE(result.report["program_groups"].empty());
+    // Nothing already done is undone.
+    EXPECT_EQ(FilesCopied(result.report), kNt40Files);
+    EXPECT_EQ(result.after->Reg().GetString(
+                  "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32", "wave"),
+              "TONEBAY.DLL");
+    EXPECT_TRUE(result.report["open_handles"].empty());
+}
+
+struct InstrumentRow {
+    const char* szDriver; // TONEBAY.DLL on the install disk
+    const char* szInstrument;
+};
+
+// Without a product number the card settings cannot be read and the FM synthesizer is taken.
+TEST(SetupFlow, UnreadableCardSettingsFallBackToTheFmSynthesizer) {
+    const InstrumentRow rows[] = {
+        {"[Driver]\nInstall=1\n[Parameters]\nCurrentProduct=8\n", "MMDRV.DLL<0000>"},
+        {"[Driver]\nInstall=1\n[Parameters]\nCurrentProduct=7\n", "TONEBAY.DLL<0000>"},
+        {"[Driver]\nInstall=1\n", "TONEBAY.DLL<0000>"},
+    };
+    for (const InstrumentRow& row : rows) {
+        SCOPED_TRACE(row.szDriver);
+        TestImage image;
+        FromSample(image, "nt40");
+        image.File("A:\\TONEBAY.DLL", row.szDriver);
+
+        ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+        EXPECT_EQ(result.after->Reg().GetString(
+                      "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap",
+                      "CurrentInstrument"),
+                  row.szInstrument);
+    }
+}
+
+// A modem that cannot be installed reports itself; the sound driver is still finished.
+TEST(SetupFlow, AFailedModemDoesNotStopSetup) {
+    TestImage image;
+    FromSample(image, "nt40");
+    // Product 12 carries a modem on COM1, but its INF file is not on the disk.
+    image.File("A:\\TONEBAY.DLL",
+               "[Driver]\nInstall=1\n[Parameters]\nCurrentProduct=12\nCOMOption=1\n");
+    std::string sCmd = UseAnswers(image, "700=RESTART\n");
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+    EXPECT_TRUE(result.report["restart_requested"].get<bool>());
+    EXPECT_EQ(FilesCopied(result.report), kNt40Files);
+}
+
+} // namespace
