@@ -108,21 +108,6 @@ TEST(SetupFlow, AMachineWithAWaveDeviceIsRefusedAndLeftUnchanged) {
     EXPECT_FALSE(image.Exists("C:\\WINNT\\system32\\TONEBAY.DLL"));
 }
 
-// Each kind of device is enough; the counts after the first one found are not asked.
-TEST(SetupFlow, AnyWaveOrMidiDeviceRefusesSetup) {
-    for (const char* szDevice : {"WaveOut", "WaveIn", "MidiOut", "MidiIn"}) {
-        SCOPED_TRACE(szDevice);
-        TestImage image;
-        FromSample(image, "nt40");
-        image.Ini(std::string("[Machine]\nVersion=4.0\n[Devices]\n") + szDevice + "=2\n");
-
-        ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
-        ASSERT_EQ(result.exitCode, 0) << result.output;
-        EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 600}));
-        EXPECT_TRUE(FilesCopied(result.report).empty());
-    }
-}
-
 struct EndingRow {
     const char* szName;
     std::string sAnswers;

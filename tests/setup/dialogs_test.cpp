@@ -142,27 +142,6 @@ TEST_F(DialogTest, WindowsDirectoryDialogGoesOnWithCancelOrContinue) {
     }
 }
 
-TEST_F(DialogTest, OnlyRestartInTheFinishDialogSetsTheRestartFlag) {
-    const struct {
-        const char* szWord;
-        INT fRestartExpected;
-    } rows[] = {{"RESTART", 1}, {"RE", 1}, {"CONTINUE", 0}, {"CANCEL", 0},
-                {"EXIT", 0},    {"", 0},   {"\xC3\xA9", 0}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.szWord);
-        TestImage image;
-        std::string sCmd = UseAnswers(image, std::string("700=") + row.szWord + "\n");
-        ActiveMachine machine(image);
-        StartToolkit(sCmd);
-        fRestart = 0;
-
-        DoFinish();
-        EXPECT_EQ(fRestart, row.fRestartExpected);
-        EXPECT_EQ(DialogIds(machine->Report()), std::vector<int>{700});
-        EXPECT_TRUE(toolkit::Core().dialogs.empty());
-    }
-}
-
 TEST_F(DialogTest, ConfirmedQuitTerminatesAndEndsTheProcess) {
     TestImage image;
     std::string sCmd = UseAnswers(image, "100=CANCEL\n200=EXIT\n");
@@ -299,36 +278,6 @@ TEST_F(DialogTest, TerminationEndsWhenDialogsCannotBeRemoved) {
     EXPECT_EQ(hmodRegistry, (HMODULE)NULL);
     EXPECT_EQ(machine->Objects().CountOpen(winemu::HandleKind::Module), 0u);
     EXPECT_EQ(fFatal, 1);
-}
-
-TEST_F(DialogTest, TerminationWithFailingRemovalReturnsToItsCaller) {
-    TestImage image;
-    ChildResult result = RunInChild(image,
-                                    [&] {
-                                        StartToolkit("");
-                                        TerminateSetup();
-                                        Reached("after termination");
-                                        ExitProcess(0);
-                                    },
-                                    {{"FKillNDialogs", "*"}});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(BoxTexts(result.report), std::vector<std::string>{"after termination"});
-    EXPECT_TRUE(DialogIds(result.report).empty());
-}
-
-TEST_F(DialogTest, WmQuitWhileADialogIsUpTakesTheFatalPath) {
-    TestImage image;
-    std::string sCmd = UseAnswers(image, "100=CONTINUE\n");
-    ChildResult result = RunInChild(image,
-                                    [&] {
-                                        StartToolkit(sCmd);
-                                        DoWelcome();
-                                        Reached("after welcome");
-                                    },
-                                    {{"WM_QUIT", "100"}});
-    EXPECT_EQ(result.exitCode, 0);
-    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{100, 400}));
-    EXPECT_TRUE(BoxTexts(result.report).empty());
 }
 
 TEST_F(DialogTest, AFailedDialogCallTakesTheFatalPath) {

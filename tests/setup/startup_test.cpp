@@ -147,6 +147,45 @@ TEST_F(StartupTest, RegistryLoaderFailsOnlyForTheLibraryOrARequiredEntryPoint) {
     }
 }
 
+struct DeviceRow {
+    const char* szDevice;
+    int cAsked; // device counts asked, in the order wave out, wave in, MIDI out, MIDI in
+};
+
+// Any wave or MIDI device refuses setup; the counts after the first one found are not asked.
+TEST_F(StartupTest, AnyWaveOrMidiDeviceRefusesSetup) {
+    const char* rgszCount[] = {"waveOutGetNumDevs", "waveInGetNumDevs", "midiOutGetNumDevs",
+                               "midiInGetNumDevs"};
+    const DeviceRow rows[] = {
+        {"WaveOut", 1}, {"WaveIn", 2}, {"MidiOut", 3}, {"MidiIn", 4}, {nullptr, 4}};
+    for (const DeviceRow& row : rows) {
+        SCOPED_TRACE(row.szDevice ? row.szDevice : "no device");
+        TestImage image;
+        image.Ini(std::string("[Machine]\nVersion=4.0\n[Devices]\n") +
+                  (row.szDevice ? std::string(row.szDevice) + "=1\n" : ""));
+        ActiveMachine machine(image);
+        std::string sCmd;
+        ASSERT_NE(InitializeFrame(sCmd.data()), (HWND)NULL);
+        ASSERT_TRUE(FLoadRegistryEntryPoints());
+        fTerminating = 0;
+
+        if (row.szDevice) {
+            EXPECT_THROW(CheckExistingDevices(), winemu::ProcessExit);
+            ASSERT_EQ(machine->Report()["dialogs"].size(), 1u);
+            EXPECT_EQ(machine->Report()["dialogs"][0]["id"], 600);
+            EXPECT_EQ(hmodRegistry, (HMODULE)NULL);
+            EXPECT_EQ(HwndFrame(), (HWND)NULL);
+        } else {
+            CheckExistingDevices();
+            EXPECT_TRUE(machine->Report()["dialogs"].empty());
+        }
+        for (int i = 0; i < 4; i++) {
+            EXPECT_EQ(machine->Fault().Calls(rgszCount[i]), i < row.cAsked ? 1 : 0) << rgszCount[i];
+        }
+        ReleaseRegistryEntryPoints();
+    }
+}
+
 struct RestartRow {
     const char* szFailing; // nullptr: nothing fails
     BOOL fRestarted;
