@@ -152,7 +152,9 @@ void ConfigureInstall(void) {
     CopyDriverFiles();
 
     // The driver and the modem find the card data file and the modem INF in the system directory.
-    if (GetSystemDirectoryA(szSystemDir, sizeof(szSystemDir)) != 0) {
+    // A count at or above the buffer size means the name did not fit and was not written.
+    UINT cchSystem = GetSystemDirectoryA(szSystemDir, sizeof(szSystemDir));
+    if (cchSystem != 0 && cchSystem < sizeof(szSystemDir)) {
         SetCurrentDirectoryA(szSystemDir);
     }
 
