@@ -13,6 +13,10 @@
 #define ERROR_NOACCESS 998L
 #endif
 
+namespace winemu {
+void DetachDeletedKey(RegKey& key); // registry.cpp
+}
+
 using winemu::Current;
 using winemu::HandleKind;
 using winemu::RegKey;
@@ -449,8 +453,8 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     // Windows NT deletes only a key without subkeys, and never a root.
     if (key->parent == nullptr || !key->subkeys.empty())
         return ERROR_ACCESS_DENIED;
-    key->deleted = true;
     key->parent->subkeys.erase(key->name);
+    winemu::DetachDeletedKey(*key);
     return ERROR_SUCCESS;
 }
 

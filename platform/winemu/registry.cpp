@@ -23,10 +23,10 @@ std::vector<std::string_view> SplitPath(std::string_view path) {
     return parts;
 }
 
-void MarkDeleted(RegKey& key) {
-    key.deleted = true;
+void CollectSubtree(RegKey& key, std::vector<RegKey*>& keys) {
+    keys.push_back(&key);
     for (auto& [name, child] : key.subkeys)
-        MarkDeleted(*child);
+        CollectSubtree(*child, keys);
 }
 
 } // namespace
@@ -50,6 +50,21 @@ const RegValue* RegKey::FindValue(std::string_view valueName) const {
 RegKey* RegKey::FindSubkey(std::string_view subkeyName) const {
     auto it = subkeys.find(subkeyName);
     return it == subkeys.end() ? nullptr : it->second.get();
+}
+
+// A deleted key leaves the tree: handles may keep it alive longer than its parent, so it keeps
+// its full path as its name instead of a pointer to the parent.
+void DetachDeletedKey(RegKey& key) {
+    std::vector<RegKey*> keys;
+    CollectSubtree(key, keys);
+    std::vector<std::string> paths;
+    for (RegKey* k : keys)
+        paths.push_back(k->Path());
+    for (size_t i = 0; i < keys.size(); ++i) {
+        keys[i]->deleted = true;
+        keys[i]->name = std::move(paths[i]);
+        keys[i]->parent = nullptr;
+    }
 }
 
 std::string RegKey::Path() const {
@@ -122,8 +137,8 @@ bool Registry::Delete(std::string_view path) {
     auto it = parent->subkeys.find(key->name);
     // The handles still holding the key see it as deleted; the tree no longer has it.
     std::shared_ptr<RegKey> keep = it->second;
-    MarkDeleted(*keep);
     parent->subkeys.erase(it);
+    DetachDeletedKey(*keep);
     return true;
 }
 

@@ -563,6 +563,20 @@ TEST_F(RegistryTest, HandleToADeletedKey) {
     EXPECT_TRUE(Objects().Leaks().empty());
 }
 
+TEST_F(RegistryTest, DeletedKeyKeepsItsPathAfterItsParentGoesToo) {
+    Reg().Create("HKLM\\SOFTWARE\\Gone\\Child");
+    HKEY child = Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\Child", KEY_READ);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone\\Child"));
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Gone"));
+    EXPECT_EQ(ERROR_KEY_DELETED, RegQueryInfoKeyA(child, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+                                                  NULL, NULL, NULL, NULL));
+    // Faults still match the deleted key by its full path.
+    machine_.Fault().Add("RegQueryInfoKeyA", "SOFTWARE\\Gone\\Child");
+    EXPECT_EQ(ERROR_ACCESS_DENIED, RegQueryInfoKeyA(child, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+                                                    NULL, NULL, NULL, NULL));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(child));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The old default-value calls
 
