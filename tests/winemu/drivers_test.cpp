@@ -72,15 +72,6 @@ TEST(OpenDriver, LooksInTheCurrentThenTheSystemThenTheWindowsDirectory) {
     }
 }
 
-TEST(OpenDriver, InstallDiskIsSearchedWhenItIsCurrent) {
-    TestImage image;
-    image.File("A:\\TONEBAY.DLL", Driver(14));
-    ActiveMachine machine(image); // current directory A:\ by default
-    HDRVR hdrvr = OpenDriver(kTonebay, nullptr, 0);
-    ASSERT_NE(hdrvr, nullptr);
-    EXPECT_EQ(InstallAnswer(hdrvr), 14);
-}
-
 TEST(OpenDriver, RefusesWhatIsNoDriver) {
     struct Row {
         const char* name;
@@ -107,16 +98,6 @@ TEST(OpenDriver, RefusesWhatIsNoDriver) {
         EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Driver), 0u);
         EXPECT_EQ(machine.M().Fault().Calls("OpenDriver"), 1);
     }
-}
-
-TEST(OpenDriver, FaultTextNotMatchingTheNameLetsItOpen) {
-    TestImage image;
-    image.File("A:\\TONEBAY.DLL", Driver(1));
-    ActiveMachine machine(image);
-    machine.M().Fault().Add("OpenDriver", "MMDRV");
-    HDRVR hdrvr = OpenDriver(kTonebay, nullptr, 0);
-    ASSERT_NE(hdrvr, nullptr);
-    EXPECT_EQ(CloseDriver(hdrvr, 0, 0), 1);
 }
 
 TEST(OpenDriver, AnOpenDriverIsAHandleUntilClosed) {
