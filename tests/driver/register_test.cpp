@@ -160,6 +160,52 @@ TEST(FRegisterMultimediaDriver, OtherVersionsGetTheDriverListsOnly) {
     EXPECT_TRUE(machine.M().Objects().Leaks().empty());
 }
 
+// ---------------------------------------------------------------------------------------------
+// Windows NT 4.0 media resources
+
+// What a resource subkey must hold afterwards.
+struct ResourceState {
+    const char* subkey;
+    enum { Absent, Untouched, NotLast, Last } state;
+    DWORD physDevId; // for NotLast and Last
+    const char* description;
+};
+
+struct ResourceRow {
+    const char* name;
+    std::string existing; // registry text of the subkeys present before
+    INT midiMapperDefault;
+    std::vector<ResourceState> expected;
+    const char* instrument;
+};
+
+void CheckResources(RegMachine& machine, const std::vector<ResourceState>& expected) {
+    for (const ResourceState& s : expected) {
+        const std::string key = kResourcesKey + "\\" + s.subkey;
+        SCOPED_TRACE(key);
+        switch (s.state) {
+        case ResourceState::Absent:
+            EXPECT_EQ(machine.Reg().Find(key), nullptr);
+            break;
+        case ResourceState::Untouched:
+            machine.ExpectValueNames(key, {});
+            break;
+        case ResourceState::NotLast:
+            machine.ExpectValueNames(key, {"PhysDevID", "Active"});
+            machine.ExpectValue(key, "PhysDevID", REG_DWORD, Dword(s.physDevId));
+            machine.ExpectValue(key, "Active", REG_DWORD, Dword(0));
+            break;
+        case ResourceState::Last:
+            machine.ExpectValueNames(key, {"PhysDevID", "Active", "Description", "FriendlyName"});
+            machine.ExpectValue(key, "PhysDevID", REG_DWORD, Dword(s.physDevId));
+            machine.ExpectValue(key, "Active", REG_DWORD, Dword(1));
+            machine.ExpectValue(key, "Description", REG_SZ, Sz(s.description));
+            machine.ExpectValue(key, "FriendlyName", REG_SZ, Sz(s.description));
+            break;
+        }
+    }
+}
+
 TEST(FRegisterMultimediaDriver, WindowsNT40MediaResources) {
     using S = ResourceState;
     std::vector<ResourceState> all101;
