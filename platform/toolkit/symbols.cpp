@@ -9,7 +9,7 @@
 // The value's full length in bytes (without the terminator) is returned even when the buffer
 // holds less: the caller tells an overflow from a count that reaches its buffer size.
 INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) {
-    std::string_view value;
+    std::string_view value = ""; // never a null pointer, even for a missing symbol
     if (szSymbol) {
         auto& symbols = toolkit::Core().symbols;
         auto it = symbols.find(std::string_view(szSymbol));

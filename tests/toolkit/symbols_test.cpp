@@ -98,6 +98,16 @@ TEST_F(SymbolTest, SourceDirectoryIsStartDirectoryWithOneTrailingBackslash) {
     }
 }
 
+TEST_F(SymbolTest, SourceDirectoryEndingInDoubleByteCharacterGetsItsBackslash) {
+    // Under code page 932, 0x83 0x5C is one character whose second byte looks like a backslash.
+    image.Ini("[Machine]\nCodePage=932\n");
+    BootOnly();
+    M().CurrentDirectory() = "A:\\\x83\x5C";
+    char cmd[] = "";
+    ASSERT_NE(InitializeFrame(cmd), nullptr);
+    EXPECT_EQ(Symbol("STF_SRCDIR"), "A:\\\x83\x5C\\");
+}
+
 TEST_F(SymbolTest, StartingAgainForgetsEarlierSymbols) {
     Start();
     ASSERT_TRUE(FSetSymbolValue("DLGEVENT", "EXIT"));
