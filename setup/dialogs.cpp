@@ -60,8 +60,9 @@ LPSTR SzShowDialog(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LPARAM lParam1, LPAR
 
 WORD WEventCode(LPCSTR szEvent) {
     // The dialog library's words are told apart by their first two bytes, each taken as signed.
+    // Nothing is read past the terminator: an empty event has the code 0.
     SHORT s0 = (SHORT)(signed char)szEvent[0];
-    SHORT s1 = (SHORT)(signed char)szEvent[1];
+    SHORT s1 = s0 == 0 ? 0 : (SHORT)(signed char)szEvent[1];
     return (WORD)(s0 + s1);
 }
 
