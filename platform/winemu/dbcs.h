@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <string_view>
 
 namespace winemu {
@@ -42,6 +43,20 @@ inline bool NameEqualsIn(UINT codePage, std::string_view a, std::string_view b) 
         i += n;
     }
     return true;
+}
+
+// Drops the separators that end a folder path ("C:\\WINNT\\" -> "C:\\WINNT") but keeps a root's
+// ("C:\\"); a 0x5C that is the second byte of a double-byte character is no separator.
+inline void TrimTrailingSeparators(UINT codePage, std::string& path) {
+    for (;;) {
+        size_t last = std::string::npos;
+        for (size_t i = 0; i < path.size(); i += CharBytes(codePage, path, i))
+            last = i;
+        if (last == std::string::npos || path.size() <= 3 || last != path.size() - 1 ||
+            (path[last] != '\\' && path[last] != '/'))
+            return;
+        path.pop_back();
+    }
 }
 
 } // namespace winemu

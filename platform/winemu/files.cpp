@@ -192,8 +192,7 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
     }
     // A root keeps its backslash ("C:\\"), any other folder has none ("C:\\WINNT").
     std::string cwd = machine.CurrentDirectory();
-    while (cwd.size() > 3 && (cwd.back() == '\\' || cwd.back() == '/'))
-        cwd.pop_back();
+    winemu::TrimTrailingSeparators(machine.Config().codePage, cwd);
     return CopyOut(cwd, lpBuffer, nBufferLength);
 }
 

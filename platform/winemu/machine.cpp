@@ -2,6 +2,8 @@
 // registry and writing the report.
 #include "winemu/machine.h"
 
+#include "winemu/dbcs.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -101,14 +103,10 @@ void ApplyMachineIni(const std::string& text, MachineConfig& config, Faults& fau
             } else if (NameEquals(key, "WindowsDirectory")) {
                 if (value.size() < 3 || value[1] != ':' || value[2] != '\\')
                     throw BootError(file, line, "WindowsDirectory must be a full path");
-                while (value.size() > 3 && value.back() == '\\')
-                    value.pop_back();
                 config.windowsDirectory = value;
             } else if (NameEquals(key, "CurrentDirectory")) {
                 if (value.size() < 3 || value[1] != ':' || value[2] != '\\')
                     throw BootError(file, line, "CurrentDirectory must be a full path");
-                while (value.size() > 3 && value.back() == '\\')
-                    value.pop_back();
                 config.currentDirectory = value;
             } else if (NameEquals(key, "CodePage")) {
                 config.codePage = ParseUnsigned(value, file, line);
@@ -141,6 +139,9 @@ void ApplyMachineIni(const std::string& text, MachineConfig& config, Faults& fau
             faults.Add(key, value);
         }
     }
+    // Only now is the code page known, which decides whether a last 0x5C is a separator.
+    TrimTrailingSeparators(config.codePage, config.windowsDirectory);
+    TrimTrailingSeparators(config.codePage, config.currentDirectory);
 }
 
 nlohmann::json EmptyReport() {

@@ -15,8 +15,7 @@ using winemu::HandleKind;
 
 namespace {
 
-std::string Slurp(const std::filesystem::path& file)
-{
+std::string Slurp(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -25,8 +24,7 @@ std::string Slurp(const std::filesystem::path& file)
 
 } // namespace
 
-TEST(MachineBoot, EmptyImageTakesTheDefaults)
-{
+TEST(MachineBoot, EmptyImageTakesTheDefaults) {
     TestImage image;
     auto m = image.Boot();
     EXPECT_EQ(m->Config().majorVersion, 4u);
@@ -38,12 +36,12 @@ TEST(MachineBoot, EmptyImageTakesTheDefaults)
     EXPECT_EQ(m->Report()["exit_code"], nullptr);
 }
 
-TEST(MachineBoot, ReadsEveryKeyOfMachineIni)
-{
+TEST(MachineBoot, ReadsEveryKeyOfMachineIni) {
     TestImage image;
-    image.Ini("[Machine]\r\nVersion=3.51\nWindowsDirectory=D:\\NT351\\\nCurrentDirectory=B:\\DISK1\n"
-              "CodePage=932 ; Japanese\n[Devices]\nWaveOut=1\nWaveIn=2\nMidiOut=3\nMidiIn=4\n"
-              "[Faults]\nRegSetValueExA=CurrentInstrument\nWM_QUIT=100\n");
+    image.Ini(
+        "[Machine]\r\nVersion=3.51\nWindowsDirectory=D:\\NT351\\\nCurrentDirectory=B:\\DISK1\n"
+        "CodePage=932 ; Japanese\n[Devices]\nWaveOut=1\nWaveIn=2\nMidiOut=3\nMidiIn=4\n"
+        "[Faults]\nRegSetValueExA=CurrentInstrument\nWM_QUIT=100\n");
     auto m = image.Boot();
     EXPECT_EQ(m->Config().majorVersion, 3u);
     EXPECT_EQ(m->Config().minorVersion, 51u);
@@ -58,8 +56,7 @@ TEST(MachineBoot, ReadsEveryKeyOfMachineIni)
     EXPECT_FALSE(m->Fault().Check("RegSetValueExA", {"HKLM\\X", "Other"}));
 }
 
-TEST(MachineBoot, RefusesABadLineNamingFileAndLine)
-{
+TEST(MachineBoot, RefusesABadLineNamingFileAndLine) {
     struct Row {
         const char* ini;
         int line;
@@ -88,8 +85,7 @@ TEST(MachineBoot, RefusesABadLineNamingFileAndLine)
     }
 }
 
-TEST(MachineBoot, RefusesAMalformedRegistryLineNamingFileAndLine)
-{
+TEST(MachineBoot, RefusesAMalformedRegistryLineNamingFileAndLine) {
     TestImage image;
     image.Registry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"a\"=dword:zz\n");
     const std::string before = Slurp(image.Dir() / "registry.reg");
@@ -103,13 +99,11 @@ TEST(MachineBoot, RefusesAMalformedRegistryLineNamingFileAndLine)
     EXPECT_EQ(Slurp(image.Dir() / "registry.reg"), before);
 }
 
-TEST(MachineBoot, ANonFolderIsRefused)
-{
+TEST(MachineBoot, ANonFolderIsRefused) {
     EXPECT_THROW(winemu::Machine::Boot("/nonexistent/soundsetup/image"), winemu::BootError);
 }
 
-TEST(Faults, TextStarAndNthCall)
-{
+TEST(Faults, TextStarAndNthCall) {
     winemu::Faults f;
     f.Add("RegOpenKeyExA", "mediaresources");
     f.Add("FDoDialogExt", "100");
@@ -132,8 +126,7 @@ TEST(Faults, TextStarAndNthCall)
     EXPECT_FALSE(f.Check("CopyFileA"));
 }
 
-TEST(Handles, OpenGetCloseAndLeaks)
-{
+TEST(Handles, OpenGetCloseAndLeaks) {
     winemu::Handles h;
     auto key = h.Open(HandleKind::RegistryKey, "registry key HKEY_LOCAL_MACHINE\\X",
                       std::make_shared<int>(7));
@@ -154,8 +147,7 @@ TEST(Handles, OpenGetCloseAndLeaks)
     EXPECT_EQ(h.CountOpen(HandleKind::Module), 1u);
 }
 
-TEST(Process, ExitProcessEndsTheRunWithItsCode)
-{
+TEST(Process, ExitProcessEndsTheRunWithItsCode) {
     TestImage image;
     auto m = image.Boot();
     bool after = false;
@@ -169,8 +161,7 @@ TEST(Process, ExitProcessEndsTheRunWithItsCode)
     EXPECT_FALSE(winemu::HasCurrent());
 }
 
-TEST(Process, ReturningEndsWithZeroAndReportsOpenHandlesAndCalls)
-{
+TEST(Process, ReturningEndsWithZeroAndReportsOpenHandlesAndCalls) {
     TestImage image;
     auto m = image.Boot();
     UINT code = m->Run([&] {
@@ -182,8 +173,7 @@ TEST(Process, ReturningEndsWithZeroAndReportsOpenHandlesAndCalls)
     EXPECT_EQ(m->Report()["api_calls"]["RegOpenKeyExA"], 1);
 }
 
-TEST(Process, VersionErrorModeAndLastError)
-{
+TEST(Process, VersionErrorModeAndLastError) {
     TestImage image;
     image.Ini("[Machine]\nVersion=3.51\n");
     ActiveMachine am(image);
@@ -200,8 +190,7 @@ TEST(Process, VersionErrorModeAndLastError)
     EXPECT_EQ(GetVersion(), 0x05650004u);
 }
 
-TEST(Process, SaveRegistryReplacesTheFileWhole)
-{
+TEST(Process, SaveRegistryReplacesTheFileWhole) {
     TestImage image;
     image.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Old]\n");
     auto m = image.Boot();
@@ -213,8 +202,7 @@ TEST(Process, SaveRegistryReplacesTheFileWhole)
     EXPECT_NE(again->Reg().Find("HKLM\\SOFTWARE\\Old"), nullptr);
 }
 
-TEST(Messages, QuitMessageIsPeekedAndRemoved)
-{
+TEST(Messages, QuitMessageIsPeekedAndRemoved) {
     TestImage image;
     ActiveMachine am(image);
     MSG msg{};
@@ -229,8 +217,7 @@ TEST(Messages, QuitMessageIsPeekedAndRemoved)
     EXPECT_EQ(DispatchMessageA(&msg), 0);
 }
 
-TEST(Messages, QuitFaultFiresOnlyForItsDialog)
-{
+TEST(Messages, QuitFaultFiresOnlyForItsDialog) {
     TestImage image;
     image.Ini("[Faults]\nWM_QUIT=100\n");
     ActiveMachine am(image);
@@ -241,8 +228,7 @@ TEST(Messages, QuitFaultFiresOnlyForItsDialog)
     EXPECT_EQ(am->Messages().front().message, (UINT)WM_QUIT);
 }
 
-TEST(Messages, MessageBoxIsRecordedAndDrawn)
-{
+TEST(Messages, MessageBoxIsRecordedAndDrawn) {
     TestImage image;
     ActiveMachine am(image);
     std::ostringstream console;
@@ -259,8 +245,7 @@ TEST(Messages, MessageBoxIsRecordedAndDrawn)
 namespace {
 
 // The restart as a setup program asks for it; returns ExitWindowsEx's result.
-BOOL AskForRestart()
-{
+BOOL AskForRestart() {
     HANDLE token = NULL;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return FALSE;
@@ -276,8 +261,7 @@ BOOL AskForRestart()
 
 } // namespace
 
-TEST(Restart, TheWholeSequenceRecordsARestart)
-{
+TEST(Restart, TheWholeSequenceRecordsARestart) {
     TestImage image;
     ActiveMachine am(image);
     EXPECT_TRUE(AskForRestart());
@@ -286,8 +270,7 @@ TEST(Restart, TheWholeSequenceRecordsARestart)
     EXPECT_EQ(am->Report()["token_access"], 0x28);
 }
 
-TEST(Restart, EachStepCanFail)
-{
+TEST(Restart, EachStepCanFail) {
     for (const char* api :
          {"OpenProcessToken", "LookupPrivilegeValueA", "AdjustTokenPrivileges", "ExitWindowsEx"}) {
         TestImage image;
@@ -298,8 +281,7 @@ TEST(Restart, EachStepCanFail)
     }
 }
 
-TEST(Restart, WithoutThePrivilegeWindowsRefuses)
-{
+TEST(Restart, WithoutThePrivilegeWindowsRefuses) {
     TestImage image;
     ActiveMachine am(image);
     EXPECT_FALSE(ExitWindowsEx(EWX_REBOOT | EWX_FORCE, 0));
@@ -318,8 +300,7 @@ TEST(Restart, WithoutThePrivilegeWindowsRefuses)
     EXPECT_FALSE(CloseHandle(token));
 }
 
-TEST(Restart, ATokenWithoutAdjustAccessCannotEnable)
-{
+TEST(Restart, ATokenWithoutAdjustAccessCannotEnable) {
     TestImage image;
     ActiveMachine am(image);
     HANDLE token = NULL;
@@ -335,8 +316,7 @@ TEST(Restart, ATokenWithoutAdjustAccessCannotEnable)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_NO_SUCH_PRIVILEGE);
 }
 
-TEST(Devices, CountsComeFromTheImage)
-{
+TEST(Devices, CountsComeFromTheImage) {
     TestImage image;
     image.Ini("[Devices]\nWaveOut=2\nMidiIn=1\n");
     ActiveMachine am(image);
@@ -346,11 +326,24 @@ TEST(Devices, CountsComeFromTheImage)
     EXPECT_EQ(midiInGetNumDevs(), 1u);
 }
 
-TEST(Window, TitleIsRecorded)
-{
+TEST(Window, TitleIsRecorded) {
     TestImage image;
     ActiveMachine am(image);
     EXPECT_FALSE(SetWindowTextA(NULL, "x"));
     EXPECT_TRUE(SetWindowTextA((HWND)(ULONG_PTR)0x10, "16-bit Sound Board NT Driver Setup"));
     EXPECT_EQ(am->Report()["window_title"], "16-bit Sound Board NT Driver Setup");
+}
+
+TEST(MachineBoot, ADoubleByteLastCharacterKeepsItsSecondByte) {
+    TestImage image;
+    image.Ini("[Machine]\nCurrentDirectory=A:\\DISK\x83\\\nWindowsDirectory=C:\\WINNT\\\\\n"
+              "CodePage=932\n");
+    auto m = image.Boot();
+    // Under code page 932, 0x83 0x5C is one character: its 0x5C is no separator.
+    EXPECT_EQ(m->CurrentDirectory(), "A:\\DISK\x83\\");
+    EXPECT_EQ(m->Config().windowsDirectory, "C:\\WINNT");
+
+    TestImage western;
+    western.Ini("[Machine]\nCurrentDirectory=A:\\DISK\x83\\\n");
+    EXPECT_EQ(western.Boot()->CurrentDirectory(), "A:\\DISK\x83");
 }
