@@ -18,8 +18,7 @@ struct Outcome {
     std::string output;
 };
 
-Outcome RunRunner(const std::string& args)
-{
+Outcome RunRunner(const std::string& args) {
     std::string command = std::string(SOUNDSETUP_SETUP_EXE) + " " + args + " 2>&1 </dev/null";
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;
@@ -31,8 +30,7 @@ Outcome RunRunner(const std::string& args)
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-std::string Slurp(const std::filesystem::path& file)
-{
+std::string Slurp(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
@@ -41,8 +39,7 @@ std::string Slurp(const std::filesystem::path& file)
 
 } // namespace
 
-TEST(Runner, AMachineThatCannotBootIsNamedAndLeftAsItWas)
-{
+TEST(Runner, AMachineThatCannotBootIsNamedAndLeftAsItWas) {
     TestImage image;
     image.Registry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"x\"=hex:0g\n");
     const std::string before = Slurp(image.Dir() / "registry.reg");
@@ -54,8 +51,7 @@ TEST(Runner, AMachineThatCannotBootIsNamedAndLeftAsItWas)
     EXPECT_FALSE(std::filesystem::exists(image.Dir() / "r.json"));
 }
 
-TEST(Runner, BadOptionsAreRefused)
-{
+TEST(Runner, BadOptionsAreRefused) {
     EXPECT_EQ(RunRunner("").exitCode, 2);
     EXPECT_EQ(RunRunner("--machine").exitCode, 2);
     EXPECT_EQ(RunRunner("--frobnicate x").exitCode, 2);
