@@ -239,7 +239,7 @@ INT WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
             if (!text)
                 text = "(null)";
             size_t length = 0;
-            while (text[length] != '\0' && (!spec.hasPrecision || length < spec.precision))
+            while ((!spec.hasPrecision || length < spec.precision) && text[length] != '\0')
                 ++length;
             FormatText(out, spec, std::string_view(text, std::min(length, kFormatLimit)));
             break;
