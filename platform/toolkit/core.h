@@ -25,6 +25,8 @@ class Ui {
     // A modal dialog: the index of the button pressed, or nullopt when no answer can come (end
     // of input), which the core takes as the dialog's cancel button.
     virtual std::optional<size_t> AskDialog(const qvxcui::DialogTemplate& dialog) = 0;
+    // A modal dialog of an unattended run, shown with the word that answered it.
+    virtual void ShowAnswered(const qvxcui::DialogTemplate& dialog, std::string_view word) = 0;
     // A modeless dialog comes up (the opening dialog, the billboard).
     virtual void ShowModeless(const qvxcui::DialogTemplate& dialog) = 0;
     // The copy gauge: done of total files, the one just copied.

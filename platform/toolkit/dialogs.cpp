@@ -11,13 +11,14 @@ namespace {
 std::string ChooseEvent(const qvxcui::DialogTemplate& dialog) {
     toolkit::State& state = toolkit::Core();
     if (state.unattended) {
+        std::string word = dialog.buttons[dialog.defaultButton].event;
         auto found = state.answers.find(dialog.id);
         if (found != state.answers.end() && !found->second.empty()) {
-            std::string word = std::move(found->second.front());
+            word = std::move(found->second.front());
             found->second.erase(found->second.begin());
-            return word;
         }
-        return dialog.buttons[dialog.defaultButton].event;
+        toolkit::CurrentUi().ShowAnswered(dialog, word);
+        return word;
     }
     std::optional<size_t> pressed = toolkit::CurrentUi().AskDialog(dialog);
     size_t index = pressed && *pressed < dialog.buttons.size() ? *pressed : dialog.cancelButton;

@@ -75,6 +75,17 @@ class TerminalScreen : public Ui {
         }
     }
 
+    void ShowAnswered(const qvxcui::DialogTemplate& dialog, std::string_view word) override {
+        std::ostream& out = winemu::Current().Console();
+        PrintFrame(out, dialog.title, dialog.text);
+        std::string_view label = word;
+        for (const auto& button : dialog.buttons) {
+            if (button.event == word)
+                label = button.label;
+        }
+        out << "\n  answered: " << label << "\n";
+    }
+
     void ShowModeless(const qvxcui::DialogTemplate& dialog) override {
         PrintFrame(winemu::Current().Console(), dialog.title, dialog.text);
     }
