@@ -63,13 +63,13 @@ bool ContainsNoCase(std::string_view haystack, std::string_view needle) {
 
 } // namespace
 
-void Faults::Add(std::string api, std::string spec) {
+void Faults::Add(std::string api, std::string rule) {
     Fault fault;
     fault.api = std::move(api);
-    if (spec.size() > 1 && spec[0] == '#' && AllDigits(std::string_view(spec).substr(1)))
-        fault.nth = std::atoi(spec.c_str() + 1);
+    if (rule.size() > 1 && rule[0] == '#' && AllDigits(std::string_view(rule).substr(1)))
+        fault.nth = std::atoi(rule.c_str() + 1);
     else
-        fault.text = std::move(spec);
+        fault.text = std::move(rule);
     faults_.push_back(std::move(fault));
 }
 

@@ -140,7 +140,7 @@ class Handles {
 
 class Faults {
   public:
-    void Add(std::string api, std::string spec);
+    void Add(std::string api, std::string rule);
     void Clear();
     // Counts this call of api and says whether it must fail. Call exactly once per API call.
     bool Check(std::string_view api, std::initializer_list<std::string_view> args = {});

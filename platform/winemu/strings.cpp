@@ -65,7 +65,7 @@ INT Compare(LPCSTR a, LPCSTR b, bool caseMatters) {
 // wsprintfA's output limit: 1024 characters with the terminator.
 constexpr size_t kFormatLimit = 1024;
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool prefix = false;
     bool zero = false;
@@ -77,36 +77,36 @@ struct Spec {
 };
 
 // Parses "[-][#][0][width][.precision][l|h]type" after the '%'; returns the characters read.
-size_t ParseSpec(const char* p, Spec& spec) {
+size_t ParseConversion(const char* p, Conversion& conv) {
     const char* start = p;
     if (*p == '-') {
-        spec.left = true;
+        conv.left = true;
         ++p;
     }
     if (*p == '#') {
-        spec.prefix = true;
+        conv.prefix = true;
         ++p;
     }
     if (*p == '0') {
-        spec.zero = true;
+        conv.zero = true;
         ++p;
     }
     while (*p >= '0' && *p <= '9') {
-        spec.width = std::min(spec.width * 10 + static_cast<size_t>(*p - '0'), kFormatLimit);
+        conv.width = std::min(conv.width * 10 + static_cast<size_t>(*p - '0'), kFormatLimit);
         ++p;
     }
     if (*p == '.') {
-        spec.hasPrecision = true;
+        conv.hasPrecision = true;
         ++p;
         while (*p >= '0' && *p <= '9') {
-            spec.precision =
-                std::min(spec.precision * 10 + static_cast<size_t>(*p - '0'), kFormatLimit);
+            conv.precision =
+                std::min(conv.precision * 10 + static_cast<size_t>(*p - '0'), kFormatLimit);
             ++p;
         }
     }
     if (*p == 'l' || *p == 'h')
-        spec.size = *p++;
-    spec.type = *p;
+        conv.size = *p++;
+    conv.type = *p;
     return static_cast<size_t>(p - start);
 }
 
@@ -116,50 +116,50 @@ void Pad(std::string& out, size_t count, char c) {
 
 // One number: the sign, then zeros up to the precision (or the width with '0'), then digits;
 // '#' puts "0x" before hexadecimal digits.
-void FormatNumber(std::string& out, const Spec& spec, int raw) {
+void FormatNumber(std::string& out, const Conversion& conv, int raw) {
     std::string digits;
     bool negative = false;
     unsigned value = static_cast<unsigned>(raw);
-    if (spec.size == 'h')
-        value = spec.type == 'd' || spec.type == 'i'
+    if (conv.size == 'h')
+        value = conv.type == 'd' || conv.type == 'i'
                     ? static_cast<unsigned>(static_cast<int>(static_cast<short>(value)))
                     : static_cast<unsigned short>(value);
-    if ((spec.type == 'd' || spec.type == 'i') && static_cast<int>(value) < 0) {
+    if ((conv.type == 'd' || conv.type == 'i') && static_cast<int>(value) < 0) {
         negative = true;
         value = 0u - value;
     }
-    unsigned base = (spec.type == 'x' || spec.type == 'X') ? 16 : 10;
-    const char* symbols = spec.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
+    unsigned base = (conv.type == 'x' || conv.type == 'X') ? 16 : 10;
+    const char* symbols = conv.type == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
     do {
         digits.insert(digits.begin(), symbols[value % base]);
         value /= base;
     } while (value != 0);
 
     size_t length = digits.size() + (negative ? 1 : 0);
-    size_t precision = std::max(spec.precision, length);
-    bool zeroPad = spec.zero && !spec.left;
-    if (zeroPad && spec.width > precision)
-        precision = spec.width;
+    size_t precision = std::max(conv.precision, length);
+    bool zeroPad = conv.zero && !conv.left;
+    if (zeroPad && conv.width > precision)
+        precision = conv.width;
     // As Windows pads it, the width does not count the "0x".
-    std::string prefix = (spec.prefix && base == 16) ? (spec.type == 'X' ? "0X" : "0x") : "";
+    std::string prefix = (conv.prefix && base == 16) ? (conv.type == 'X' ? "0X" : "0x") : "";
     size_t shown = precision;
-    if (!spec.left && spec.width > shown)
-        Pad(out, spec.width - shown, ' ');
+    if (!conv.left && conv.width > shown)
+        Pad(out, conv.width - shown, ' ');
     out += prefix;
     if (negative)
         out += '-';
     Pad(out, precision - length, '0');
     out += digits;
-    if (spec.left && spec.width > shown)
-        Pad(out, spec.width - shown, ' ');
+    if (conv.left && conv.width > shown)
+        Pad(out, conv.width - shown, ' ');
 }
 
-void FormatText(std::string& out, const Spec& spec, std::string_view text) {
-    if (!spec.left && spec.width > text.size())
-        Pad(out, spec.width - text.size(), ' ');
+void FormatText(std::string& out, const Conversion& conv, std::string_view text) {
+    if (!conv.left && conv.width > text.size())
+        Pad(out, conv.width - text.size(), ' ');
     out += text;
-    if (spec.left && spec.width > text.size())
-        Pad(out, spec.width - text.size(), ' ');
+    if (conv.left && conv.width > text.size())
+        Pad(out, conv.width - text.size(), ' ');
 }
 
 } // namespace
@@ -219,19 +219,19 @@ INT WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
             out += '%';
             continue;
         }
-        Spec spec;
-        p += ParseSpec(p, spec);
-        switch (spec.type) {
+        Conversion conv;
+        p += ParseConversion(p, conv);
+        switch (conv.type) {
         case 'd':
         case 'i':
         case 'u':
         case 'x':
         case 'X':
-            FormatNumber(out, spec, va_arg(args, int));
+            FormatNumber(out, conv, va_arg(args, int));
             break;
         case 'c': {
             char c = static_cast<char>(va_arg(args, int));
-            FormatText(out, spec, std::string_view(&c, 1));
+            FormatText(out, conv, std::string_view(&c, 1));
             break;
         }
         case 's': {
@@ -239,16 +239,16 @@ INT WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
             if (!text)
                 text = "(null)";
             size_t length = 0;
-            while ((!spec.hasPrecision || length < spec.precision) && text[length] != '\0')
+            while ((!conv.hasPrecision || length < conv.precision) && text[length] != '\0')
                 ++length;
-            FormatText(out, spec, std::string_view(text, std::min(length, kFormatLimit)));
+            FormatText(out, conv, std::string_view(text, std::min(length, kFormatLimit)));
             break;
         }
         case '\0':
             --p; // a '%' at the end of the format: nothing to print
             break;
         default:
-            out += spec.type; // an unknown type prints as itself
+            out += conv.type; // an unknown type prints as itself
             break;
         }
     }

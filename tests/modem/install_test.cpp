@@ -148,7 +148,7 @@ TEST(FInstallModem, EachFailedStepHasItsMessage) {
     struct Row {
         const char* what;
         const char* api;
-        const char* spec;
+        const char* rule;
         const char* inf; // null: the usual modem INF
         std::string message;
     };
@@ -169,7 +169,7 @@ TEST(FInstallModem, EachFailedStepHasItsMessage) {
                              row.inf ? row.inf : modemtest::kModemInf);
         machine.Boot();
         if (*row.api)
-            machine.M().Fault().Add(row.api, row.spec);
+            machine.M().Fault().Add(row.api, row.rule);
         EXPECT_FALSE(FInstallModem(nullptr));
         EXPECT_EQ(BoxTexts(machine.M()), std::vector<std::string>{row.message});
         EXPECT_TRUE(machine.M().Objects().Leaks().empty());

@@ -220,7 +220,7 @@ TEST(FConfigureSerialPort, Failures) {
     }
     struct Row {
         const char* api;
-        const char* spec;
+        const char* rule;
     };
     const Row rows[] = {
         {"RegOpenKeyExA", "Ports"},
@@ -232,10 +232,10 @@ TEST(FConfigureSerialPort, Failures) {
         {"RegSetValueExA", "PortAddress"},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.api) + "=" + row.spec);
+        SCOPED_TRACE(std::string(row.api) + "=" + row.rule);
         PortMachine machine("COM2");
         machine.SerialSubkey("Serial1", "COM1");
-        machine.M().Fault().Add(row.api, row.spec);
+        machine.M().Fault().Add(row.api, row.rule);
         EXPECT_FALSE(FConfigureSerialPort());
         EXPECT_TRUE(machine.NoLeaks());
     }

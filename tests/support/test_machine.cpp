@@ -162,8 +162,8 @@ ChildResult RunInChild(const TestImage& image, const std::function<void()>& body
         int status = 3;
         try {
             auto machine = image.Boot();
-            for (const auto& [api, spec] : faults)
-                machine->Fault().Add(api, spec);
+            for (const auto& [api, rule] : faults)
+                machine->Fault().Add(api, rule);
             std::ofstream console(consoleFile, std::ios::binary | std::ios::trunc);
             machine->SetConsole(&console);
             UINT code = machine->Run(body);

@@ -69,7 +69,7 @@ struct ChildResult {
     std::string output;                     // what the child wrote to the machine console
 };
 
-using Faults = std::vector<std::pair<std::string, std::string>>; // {API, spec}
+using Faults = std::vector<std::pair<std::string, std::string>>; // {API, rule}
 
 // Boots the image in a child process, adds the faults, runs body as the process (ExitProcess
 // ends it), saves the registry and the report, and returns what it left. Gtest assertions in
