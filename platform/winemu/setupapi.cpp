@@ -720,6 +720,50 @@ Driver* DriverOf(Element& e, PSP_DRVINFO_DATA_A data) {
     return &*e.selected;
 }
 
+// The install parameters that a get or set call reads or replaces: the element's, or the list's
+// own when no element is named. Null (with the error set) when the call's records are not right.
+SP_DEVINSTALL_PARAMS_A* DeviceParamsOf(HDEVINFO set, PSP_DEVINFO_DATA data,
+                                       PSP_DEVINSTALL_PARAMS_A params) {
+    auto list = ListOf(set);
+    if (!list) {
+        Fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!params) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (params->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A)) {
+        Fail(ERROR_INVALID_USER_BUFFER);
+        return nullptr;
+    }
+    if (!data)
+        return &list->params;
+    auto e = ElementOf(*list, data);
+    return e ? &e->params : nullptr;
+}
+
+// The driver whose install parameters a get or set call reads or replaces; null (with the error
+// set) when the call's records are not right.
+Driver* DriverParamsOf(HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
+                       PSP_DRVINSTALL_PARAMS params) {
+    auto list = ListOf(set);
+    if (!list) {
+        Fail(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!params) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (params->cbSize != sizeof(SP_DRVINSTALL_PARAMS)) {
+        Fail(ERROR_INVALID_USER_BUFFER);
+        return nullptr;
+    }
+    auto e = ElementOf(*list, data);
+    return e ? DriverOf(*e, driver) : nullptr;
+}
+
 void CopyText(CHAR* dest, size_t size, const std::string& text) {
     size_t n = std::min(text.size(), size - 1);
     std::memcpy(dest, text.data(), n);
@@ -940,20 +984,10 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
     if (Current().Fault().Check("SetupDiGetDeviceInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
-    auto list = ListOf(DeviceInfoSet);
-    if (!list)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (!DeviceInstallParams)
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A))
-        return Fail(ERROR_INVALID_USER_BUFFER);
-    SP_DEVINSTALL_PARAMS_A* source = &list->params;
-    if (DeviceInfoData) {
-        auto e = ElementOf(*list, DeviceInfoData);
-        if (!e)
-            return FALSE;
-        source = &e->params;
-    }
+    SP_DEVINSTALL_PARAMS_A* source =
+        DeviceParamsOf(DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+    if (!source)
+        return FALSE;
     *DeviceInstallParams = *source;
     DeviceInstallParams->cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
     CurrentTrace().deviceParamsRead.push_back(*DeviceInstallParams);
@@ -965,23 +999,13 @@ BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
     if (Current().Fault().Check("SetupDiSetDeviceInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
-    auto list = ListOf(DeviceInfoSet);
-    if (!list)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (!DeviceInstallParams)
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (DeviceInstallParams->cbSize != sizeof(SP_DEVINSTALL_PARAMS_A))
-        return Fail(ERROR_INVALID_USER_BUFFER);
+    SP_DEVINSTALL_PARAMS_A* target =
+        DeviceParamsOf(DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
+    if (!target)
+        return FALSE;
     // A driver path must be a terminated text.
     if (!std::memchr(DeviceInstallParams->DriverPath, 0, sizeof DeviceInstallParams->DriverPath))
         return Fail(ERROR_INVALID_PARAMETER);
-    SP_DEVINSTALL_PARAMS_A* target = &list->params;
-    if (DeviceInfoData) {
-        auto e = ElementOf(*list, DeviceInfoData);
-        if (!e)
-            return FALSE;
-        target = &e->params;
-    }
     *target = *DeviceInstallParams;
     CurrentTrace().deviceParamsWritten.push_back(*DeviceInstallParams);
     Current().LastError() = ERROR_SUCCESS;
@@ -1026,17 +1050,7 @@ BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
     if (Current().Fault().Check("SetupDiGetDriverInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
-    auto list = ListOf(DeviceInfoSet);
-    if (!list)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (!DriverInstallParams)
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (DriverInstallParams->cbSize != sizeof(SP_DRVINSTALL_PARAMS))
-        return Fail(ERROR_INVALID_USER_BUFFER);
-    auto e = ElementOf(*list, DeviceInfoData);
-    if (!e)
-        return FALSE;
-    Driver* d = DriverOf(*e, DriverInfoData);
+    Driver* d = DriverParamsOf(DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
     if (!d)
         return FALSE;
     DriverInstallParams->Rank = d->rank;
@@ -1053,17 +1067,7 @@ BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
     if (Current().Fault().Check("SetupDiSetDriverInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
-    auto list = ListOf(DeviceInfoSet);
-    if (!list)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (!DriverInstallParams)
-        return Fail(ERROR_INVALID_PARAMETER);
-    if (DriverInstallParams->cbSize != sizeof(SP_DRVINSTALL_PARAMS))
-        return Fail(ERROR_INVALID_USER_BUFFER);
-    auto e = ElementOf(*list, DeviceInfoData);
-    if (!e)
-        return FALSE;
-    Driver* d = DriverOf(*e, DriverInfoData);
+    Driver* d = DriverParamsOf(DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
     if (!d)
         return FALSE;
     d->rank = DriverInstallParams->Rank;
