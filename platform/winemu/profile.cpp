@@ -150,7 +150,8 @@ DWORD PutString(std::string_view text, LPSTR buffer, DWORD size) {
     if (!buffer || size == 0)
         return 0;
     size_t count = std::min<size_t>(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), count);
+    if (count > 0)
+        std::memcpy(buffer, text.data(), count);
     buffer[count] = '\0';
     return static_cast<DWORD>(count);
 }
