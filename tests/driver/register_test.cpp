@@ -1,6 +1,7 @@
 // The multimedia registration: the exact driver lists, the MIDI mapper's choice on each Windows
 // version, the MIDI media resources of Windows NT 4.0, and which failures count.
 #include "driver/driver.h"
+#include "driver/expected_entries.h"
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -15,39 +16,12 @@ namespace {
 using testsupport::ActiveMachine;
 using testsupport::TestImage;
 
-const std::string kVersionKey = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-const std::string kResourcesKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\MediaResources\\MIDI";
-const std::string kUserMidiMap =
-    "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap";
-
-struct ListValue {
-    const char* subkey;
-    const char* name;
-    const char* data;
-};
-
-// The driver lists, in the order they are written.
-const ListValue kDriverLists[] = {
-    {"Drivers32", "mixer", "TONEBAY.DLL"},
-    {"Drivers32", "aux", "TONEBAY.DLL"},
-    {"Drivers32", "aux1", "MMDRV.DLL"},
-    {"Drivers32", "MIDI", "TONEBAY.DLL"},
-    {"Drivers32", "MIDI1", "MMDRV.DLL"},
-    {"Drivers32", "wave", "TONEBAY.DLL"},
-    {"Drivers32", "wave1", "MMDRV.DLL"},
-    {"userinstallable.drivers", "wave", "TONEBAY.DLL"},
-    {"userinstallable.drivers", "wave1", "MMDRV.DLL"},
-    {"related.desc", "wave", ""},
-    {"related.desc", "wave1", ""},
-    {"drivers.desc", "TONEBAY.DLL", "16-bit Audio Driver"},
-    {"drivers.desc", "MMDRV.DLL", "Low level Wave, MIDI and AUX support"},
-};
-
-std::vector<BYTE> Sz(const std::string& text) {
-    std::vector<BYTE> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    return bytes;
-}
+using expected::kDriverLists;
+using expected::kResourcesKey;
+using expected::kUserMidiMap;
+using expected::kVersionKey;
+using expected::ListValue;
+using expected::Sz;
 
 std::vector<BYTE> Dword(DWORD value) {
     return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),

@@ -1,6 +1,7 @@
 // Whole setups seen from the sound driver's side: the handshake in the report, the exact
 // multimedia entries on Windows NT 3.51 and 4.0, and how a refusing driver or a failed
 // registration ends the run.
+#include "driver/expected_entries.h"
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -21,10 +22,10 @@ using testsupport::RunSetup;
 using testsupport::TestImage;
 using testsupport::UseAnswers;
 
-const std::string kVersionKey = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
-const std::string kResourcesKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\MediaResources\\MIDI";
-const std::string kUserMidiMap =
-    "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap";
+using expected::kResourcesKey;
+using expected::kUserMidiMap;
+using expected::kVersionKey;
+using expected::Sz;
 const std::string kParametersKey =
     "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TONEBAY\\Parameters\\Device0";
 
@@ -34,10 +35,8 @@ void FromSample(TestImage& image, const char* sample) {
 }
 
 std::string SampleDriver() {
-    std::ifstream in(fs::path(SOUNDSETUP_SOURCE_DIR) / "platform" / "tonebay" / "TONEBAY.DLL");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return testsupport::ReadHostFile(fs::path(SOUNDSETUP_SOURCE_DIR) / "platform" / "tonebay" /
+                                     "TONEBAY.DLL");
 }
 
 // The sample disk's driver, answering and storing as given.
@@ -64,12 +63,6 @@ std::vector<std::string> DriverMessages(const nlohmann::json& report) {
     return messages;
 }
 
-std::vector<BYTE> Sz(const std::string& text) {
-    std::vector<BYTE> bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    return bytes;
-}
-
 std::vector<BYTE> Dword(DWORD value) {
     return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
             static_cast<BYTE>(value >> 24)};
@@ -86,26 +79,7 @@ void ExpectValue(winemu::Machine& m, const std::string& key, const std::string& 
 
 // The driver lists, exactly, as the saved registry holds them.
 void ExpectDriverLists(winemu::Machine& m) {
-    const struct {
-        const char* subkey;
-        const char* name;
-        const char* data;
-    } values[] = {
-        {"Drivers32", "mixer", "TONEBAY.DLL"},
-        {"Drivers32", "aux", "TONEBAY.DLL"},
-        {"Drivers32", "aux1", "MMDRV.DLL"},
-        {"Drivers32", "MIDI", "TONEBAY.DLL"},
-        {"Drivers32", "MIDI1", "MMDRV.DLL"},
-        {"Drivers32", "wave", "TONEBAY.DLL"},
-        {"Drivers32", "wave1", "MMDRV.DLL"},
-        {"userinstallable.drivers", "wave", "TONEBAY.DLL"},
-        {"userinstallable.drivers", "wave1", "MMDRV.DLL"},
-        {"related.desc", "wave", ""},
-        {"related.desc", "wave1", ""},
-        {"drivers.desc", "TONEBAY.DLL", "16-bit Audio Driver"},
-        {"drivers.desc", "MMDRV.DLL", "Low level Wave, MIDI and AUX support"},
-    };
-    for (const auto& v : values)
+    for (const auto& v : expected::kDriverLists)
         ExpectValue(m, kVersionKey + "\\" + v.subkey, v.name, REG_SZ, Sz(v.data));
     // What Windows had in its lists stays.
     ExpectValue(m, kVersionKey + "\\Drivers32", "wavemapper", REG_SZ, Sz("msacm32.drv"));

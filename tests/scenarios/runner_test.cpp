@@ -30,24 +30,17 @@ Outcome RunRunner(const std::string& args) {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
-std::string Slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 } // namespace
 
 TEST(Runner, AMachineThatCannotBootIsNamedAndLeftAsItWas) {
     TestImage image;
     image.Registry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"x\"=hex:0g\n");
-    const std::string before = Slurp(image.Dir() / "registry.reg");
+    const std::string before = testsupport::ReadHostFile(image.Dir() / "registry.reg");
     Outcome out = RunRunner("--machine " + image.Dir().string() + " --report " +
                             (image.Dir() / "r.json").string());
     EXPECT_EQ(out.exitCode, 2);
     EXPECT_NE(out.output.find("registry.reg:4"), std::string::npos) << out.output;
-    EXPECT_EQ(Slurp(image.Dir() / "registry.reg"), before);
+    EXPECT_EQ(testsupport::ReadHostFile(image.Dir() / "registry.reg"), before);
     EXPECT_FALSE(std::filesystem::exists(image.Dir() / "r.json"));
 }
 

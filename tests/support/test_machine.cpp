@@ -63,12 +63,16 @@ std::optional<fs::path> Resolve(const fs::path& dir, std::string_view winPath) {
     return p;
 }
 
-std::string Slurp(const fs::path& file) {
+} // namespace
+
+std::string ReadHostFile(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
+
+namespace {
 
 void WriteFile(const fs::path& file, std::string_view contents) {
     fs::create_directories(file.parent_path());
@@ -131,7 +135,7 @@ std::string TestImage::Read(std::string_view winPath) const {
     auto p = Resolve(dir_, winPath);
     if (!p)
         throw std::runtime_error("no such file on the image: " + std::string(winPath));
-    return Slurp(*p);
+    return ReadHostFile(*p);
 }
 
 std::unique_ptr<winemu::Machine> TestImage::Boot() const {
@@ -184,10 +188,10 @@ ChildResult RunInChild(const TestImage& image, const std::function<void()>& body
     ChildResult result;
     if (WIFEXITED(status) && fs::exists(reportFile)) {
         result.exitCode = WEXITSTATUS(status);
-        result.report = nlohmann::json::parse(Slurp(reportFile));
+        result.report = nlohmann::json::parse(ReadHostFile(reportFile));
     }
     if (fs::exists(consoleFile))
-        result.output = Slurp(consoleFile);
+        result.output = ReadHostFile(consoleFile);
     result.after = image.Boot();
     return result;
 }

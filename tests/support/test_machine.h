@@ -81,6 +81,9 @@ ChildResult RunInChild(const TestImage& image, const std::function<void()>& body
 ChildResult RunSetup(const TestImage& image, const std::string& cmdLine = "",
                      const Faults& faults = {});
 
+// A host file's whole contents ("" when it cannot be read).
+std::string ReadHostFile(const std::filesystem::path& file);
+
 // Writes an answers file A:\ANSWERS.INI ("100=CONTINUE\n700=RESTART\n" lines under [Answers])
 // and returns the command line "/answers:A:\ANSWERS.INI".
 std::string UseAnswers(TestImage& image, std::string_view answerLines);

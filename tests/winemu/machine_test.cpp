@@ -13,17 +13,6 @@ using testsupport::ActiveMachine;
 using testsupport::TestImage;
 using winemu::HandleKind;
 
-namespace {
-
-std::string Slurp(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
-
 TEST(MachineBoot, EmptyImageTakesTheDefaults) {
     TestImage image;
     auto m = image.Boot();
@@ -73,7 +62,7 @@ TEST(MachineBoot, RefusesABadLineNamingFileAndLine) {
     for (const Row& row : rows) {
         TestImage image;
         image.Ini(row.ini);
-        const std::string before = Slurp(image.Dir() / "machine.ini");
+        const std::string before = testsupport::ReadHostFile(image.Dir() / "machine.ini");
         try {
             image.Boot();
             ADD_FAILURE() << "booted: " << row.ini;
@@ -81,14 +70,14 @@ TEST(MachineBoot, RefusesABadLineNamingFileAndLine) {
             EXPECT_EQ(e.file(), "machine.ini") << row.ini;
             EXPECT_EQ(e.line(), row.line) << row.ini;
         }
-        EXPECT_EQ(Slurp(image.Dir() / "machine.ini"), before);
+        EXPECT_EQ(testsupport::ReadHostFile(image.Dir() / "machine.ini"), before);
     }
 }
 
 TEST(MachineBoot, RefusesAMalformedRegistryLineNamingFileAndLine) {
     TestImage image;
     image.Registry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"a\"=dword:zz\n");
-    const std::string before = Slurp(image.Dir() / "registry.reg");
+    const std::string before = testsupport::ReadHostFile(image.Dir() / "registry.reg");
     try {
         image.Boot();
         ADD_FAILURE() << "a malformed registry booted";
@@ -96,7 +85,7 @@ TEST(MachineBoot, RefusesAMalformedRegistryLineNamingFileAndLine) {
         EXPECT_EQ(e.file(), "registry.reg");
         EXPECT_EQ(e.line(), 4);
     }
-    EXPECT_EQ(Slurp(image.Dir() / "registry.reg"), before);
+    EXPECT_EQ(testsupport::ReadHostFile(image.Dir() / "registry.reg"), before);
 }
 
 TEST(MachineBoot, ANonFolderIsRefused) {
