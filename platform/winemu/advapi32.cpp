@@ -6,13 +6,6 @@
 #include <chrono>
 #include <cstring>
 
-#ifndef ERROR_BAD_PATHNAME
-#define ERROR_BAD_PATHNAME 161L
-#endif
-#ifndef ERROR_NOACCESS
-#define ERROR_NOACCESS 998L
-#endif
-
 namespace winemu {
 void DetachDeletedKey(RegKey& key); // registry.cpp
 }

@@ -8,13 +8,6 @@
 #include <string>
 #include <vector>
 
-#ifndef ERROR_BAD_PATHNAME
-#define ERROR_BAD_PATHNAME 161L
-#endif
-#ifndef ERROR_NOACCESS
-#define ERROR_NOACCESS 998L
-#endif
-
 namespace {
 
 constexpr BYTE kJunk = 0xCC;
