@@ -11,10 +11,11 @@
 INT fFatal;
 INT fTerminating;
 
-// A failure while the toolkit is being ended must not start the ending again: termination then
-// goes on with its next step.
+// The first failure, even one during the orderly end, takes the fatal-error path. Once that path
+// is ending the toolkit, a further failure must not start the ending again: termination then goes
+// on with its next step.
 static void Fail(void) {
-    if (!fTerminating) {
+    if (!(fFatal && fTerminating)) {
         AbortSetup();
     }
 }
@@ -96,9 +97,11 @@ void ConfirmQuit(void) {
 
 void AbortSetup(void) {
     CHAR szEvent[16];
+    // Entered again from inside the termination that this path began: that termination goes on.
+    BOOL fInsideTermination = fFatal && fTerminating;
 
     // Once the path has been entered, a failure inside it goes straight to the end.
-    if (!fFatal && !fTerminating) {
+    if (!fFatal) {
         fFatal = 1;
         KillAllDialogs();
         for (;;) {
@@ -110,7 +113,8 @@ void AbortSetup(void) {
         }
         KillDialogs(1);
     }
-    if (!fTerminating) {
+    // A termination that a failure broke off is run again from its start.
+    if (!fInsideTermination) {
         TerminateSetup();
     }
     ExitProcess(0);

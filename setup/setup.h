@@ -26,7 +26,7 @@ BOOL FRestartWindows(void);
 
 // Dialog events and termination.
 extern INT fFatal;       // the fatal latch
-extern INT fTerminating; // set once termination has begun: a failure then no longer re-enters it
+extern INT fTerminating; // set once termination has begun; with the latch set a failure goes on
 
 void PumpMessages(void);
 LPSTR SzShowDialog(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LPARAM lParam1, LPARAM lParam2,

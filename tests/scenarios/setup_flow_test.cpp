@@ -106,6 +106,11 @@ TEST(SetupFlow, AMachineWithAWaveDeviceIsRefusedAndLeftUnchanged) {
     EXPECT_TRUE(result.report["open_handles"].empty());
     EXPECT_EQ(result.after->Reg().ToRegText(), sRegistryBefore);
     EXPECT_FALSE(image.Exists("C:\\WINNT\\system32\\TONEBAY.DLL"));
+
+    // A failed removal in the termination after the refusal is the run's first failure.
+    result = RunSetup(image, sCmd, {{"FKillNDialogs", "#3"}});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 600, 400}));
 }
 
 struct EndingRow {
@@ -197,6 +202,13 @@ TEST(SetupFlow, EarlyEndings) {
          {5100, 100, 5000, 400},
          kNoBoxes,
          true},
+        // The first failure during the orderly end is fatal like any other: no restart follows.
+        {"restart asked, then termination's removal fails",
+         "700=RESTART\n",
+         {{"FKillNDialogs", "#5"}},
+         {5100, 100, 5000, 700, 400},
+         kNoBoxes,
+         true},
     };
     for (const EndingRow& row : rows) {
         SCOPED_TRACE(row.szName);
@@ -211,6 +223,11 @@ TEST(SetupFlow, EarlyEndings) {
         EXPECT_EQ(FilesCopied(result.report).empty(), !row.fCopied);
         EXPECT_FALSE(result.report["restart_requested"].get<bool>());
         EXPECT_TRUE(result.report["open_handles"].empty());
+        // Nothing runs after a failed start-up's box.
+        if (row.boxes == std::vector<std::string>{"Cannot initialize setup!"}) {
+            EXPECT_FALSE(result.report["api_calls"].contains("LoadLibraryA"));
+            EXPECT_FALSE(result.report["api_calls"].contains("FSetBitmap"));
+        }
     }
 }
 
@@ -337,6 +354,9 @@ TEST(SetupFlow, SourceDirectoryFromTheStartDirectory) {
         {"D:\\SETUP", kCompleteRun, {}},
         // Too long: setup.inf comes from the root of the drive, and "STF_SRCDIR" overflows.
         {sDeep, {5100, 400}, {"Buffer Overflow"}},
+        // The longest start directory: setup.inf is found, but "STF_SRCDIR" with its backslash
+        // takes 255 characters, one too many.
+        {sDeep.substr(0, 254), {5100, 400}, {"Buffer Overflow"}},
     };
     for (const SourceDirRow& row : rows) {
         SCOPED_TRACE(row.sCurrentDir.substr(0, 12));
