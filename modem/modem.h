@@ -18,6 +18,7 @@ extern CHAR szDeviceDescription[CB_INF_TEXT];
 extern CHAR szHardwareId[CB_INF_TEXT];
 extern GUID guidModemClass;
 extern CHAR szModemClassName[CB_INF_TEXT];
+extern CHAR szModemDriverKey[CB_INF_TEXT]; // "{class GUID}\0000": the modem just installed, or ""
 
 // The messages of the modem installation, caption "Modem Installation".
 #define SZ_MODEM_CAPTION "Modem Installation"
@@ -26,8 +27,8 @@ extern CHAR szModemClassName[CB_INF_TEXT];
     "Modem isn't installed correctly. You may install Modem by Control Panel."
 
 // The registry keys of the modem's port, under HKEY_LOCAL_MACHINE.
-#define SZ_MODEM_CLASS_KEY                                                                         \
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\"
+#define SZ_MODEM_CLASS_GUID "{4D36E96D-E325-11CE-BFC1-08002BE10318}"
+#define SZ_MODEM_CLASS_KEY "SYSTEM\\CurrentControlSet\\Control\\Class\\" SZ_MODEM_CLASS_GUID "\\"
 #define SZ_PORTS_KEY "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports\\"
 #define SZ_SERIAL_PARAMETERS_KEY "SYSTEM\\CurrentControlSet\\Services\\Serial\\Parameters\\"
 

@@ -2,10 +2,10 @@
 // gets its line settings and a subkey of the serial driver's parameters.
 #include "modem/modem.h"
 
-#define CCH_SUBKEY_NAME 50     // characters, terminator included, as enumeration is given them
-#define CB_VALUE_TEXT 50       // bytes of a "DosDevices" or "AttachedTo" value read
-#define CCH_PREFIX 6           // characters of the last subkey name kept for a new port subkey
-#define NUMBER_LIMIT 999999999 // a port subkey number read is held within this, either sign
+#define CCH_SUBKEY_NAME 50      // characters, terminator included, as enumeration is given them
+#define CB_VALUE_TEXT 50        // bytes of a "DosDevices" or "AttachedTo" value read
+#define CCH_PREFIX 6            // characters of the last subkey name kept for a new port subkey
+#define NUMBER_LIMIT 2147483647 // a port subkey number read is held within this, either sign
 
 // The standard PC port of each number: COM1 to COM4.
 static const DWORD rgdwInterrupt[4] = {4, 3, 4, 3};
@@ -21,11 +21,19 @@ static LONG LReadValueText(HKEY hkey, LPCSTR szName, LPSTR szValue) {
     return lError;
 }
 
-// Whether the modem class subkey describes a modem already tied to another port.
-static BOOL FAttachedElsewhere(HKEY hkeyModem) {
+// Whether the modem class subkey describes a modem that was already tied to another port before
+// this installation. The modem just installed always takes the modem port, even when its INF
+// file preset another one.
+static BOOL FAttachedElsewhere(HKEY hkeyModem, LPCSTR szSubkey) {
     CHAR szAttachedTo[CB_VALUE_TEXT + 1];
-    LONG lError = LReadValueText(hkeyModem, "AttachedTo", szAttachedTo);
+    CHAR szDriverKey[sizeof(SZ_MODEM_CLASS_GUID) + CCH_SUBKEY_NAME]; // "{GUID}\subkey"
+    LONG lError;
 
+    lstrcpyA(szDriverKey, SZ_MODEM_CLASS_GUID "\\");
+    lstrcatA(szDriverKey, szSubkey);
+    if (lstrcmpiA(szDriverKey, szModemDriverKey) == 0)
+        return FALSE;
+    lError = LReadValueText(hkeyModem, "AttachedTo", szAttachedTo);
     // A value too long to read names no port of ours either.
     if (lError == ERROR_MORE_DATA)
         return TRUE;
@@ -63,7 +71,7 @@ BOOL FSetModemAttachedTo(void) {
             break;
         }
         // A modem installed on another port keeps that port.
-        if (!FAttachedElsewhere(hkeyModem)) {
+        if (!FAttachedElsewhere(hkeyModem, szSubkey)) {
             lError = RegSetValueExA(hkeyModem, "AttachedTo", 0, REG_SZ,
                                     (const BYTE*)szModemPortName, CB_MODEM_PORT_NAME);
             if (lError != ERROR_SUCCESS)
@@ -90,34 +98,52 @@ static LONG LReadNumber(LPCSTR szText) {
     if (*szText == '+' || *szText == '-')
         fNegative = *szText++ == '-';
     while (*szText >= '0' && *szText <= '9') {
-        if (lValue < NUMBER_LIMIT / 10 + 1)
-            lValue = lValue * 10 + (*szText - '0');
+        LONG lDigit = *szText - '0';
+        lValue = lValue > (NUMBER_LIMIT - lDigit) / 10 ? NUMBER_LIMIT : lValue * 10 + lDigit;
         szText++;
     }
-    if (lValue > NUMBER_LIMIT)
-        lValue = NUMBER_LIMIT;
     return fNegative ? -lValue : lValue;
+}
+
+// Whether a subkey of that name exists, whatever access it would grant: only "not found" means
+// that the name is free.
+static BOOL FSubkeyExists(HKEY hkeySerial, LPCSTR szName) {
+    HKEY hkeyExisting = NULL;
+    LONG lError = RegOpenKeyExA(hkeySerial, szName, 0, KEY_QUERY_VALUE, &hkeyExisting);
+
+    if (lError == ERROR_SUCCESS)
+        RegCloseKey(hkeyExisting);
+    return lError != ERROR_FILE_NOT_FOUND;
 }
 
 // The name of a new port subkey after the last one: its first six characters (all of a shorter
 // name) and one more than the number that follows them (0 when none does). A name that already
-// exists belongs to another port, so the number is counted up until the name is free.
-static void BuildPortSubkeyName(HKEY hkeySerial, LPCSTR szLast, LPSTR szName) {
+// exists belongs to another port, so the number is counted up until the name is free. Of
+// cSubkeys + 1 names at least one is free, so that many tries end the count; at the largest
+// number the name is taken as it is.
+static void BuildPortSubkeyName(HKEY hkeySerial, LPCSTR szLast, DWORD cSubkeys, LPSTR szName) {
     CHAR szPrefix[CCH_PREFIX + 1];
-    HKEY hkeyExisting = NULL;
     LONG lNumber = 0;
+    DWORD cTries = 0;
 
     lstrcpynA(szPrefix, szLast, CCH_PREFIX + 1);
     if (lstrlenA(szLast) > CCH_PREFIX)
         lNumber = LReadNumber(szLast + CCH_PREFIX);
-    for (;;) {
-        lNumber++;
+    do {
+        if (lNumber < NUMBER_LIMIT)
+            lNumber++;
         // Six characters and a number of at most ten digits with its sign fit.
         wsprintfA(szName, "%s%d", szPrefix, (INT)lNumber);
-        if (RegOpenKeyExA(hkeySerial, szName, 0, KEY_ALL_ACCESS, &hkeyExisting) != ERROR_SUCCESS)
-            break;
-        RegCloseKey(hkeyExisting);
+    } while (lNumber < NUMBER_LIMIT && ++cTries <= cSubkeys && FSubkeyExists(hkeySerial, szName));
+}
+
+// DOS device names are compared byte for byte: "com3" is not the port COM3.
+static BOOL FSameBytes(LPCSTR sz1, LPCSTR sz2) {
+    while (*sz1 != '\0' && *sz1 == *sz2) {
+        sz1++;
+        sz2++;
     }
+    return *sz1 == *sz2;
 }
 
 static BOOL FSetPortValues(HKEY hkeyPort, INT iPort) {
@@ -192,10 +218,10 @@ BOOL FConfigureSerialPort(void) {
             goto Done;
         if (LReadValueText(hkeyPort, "DosDevices", szDosDevices) != ERROR_SUCCESS)
             goto Done;
-        if (lstrcmpA(szDosDevices, szModemPortName) == 0)
+        if (FSameBytes(szDosDevices, szModemPortName))
             break;
         if (iSubkey == cSubkeys - 1)
-            BuildPortSubkeyName(hkeySerial, szSubkey, szSubkey);
+            BuildPortSubkeyName(hkeySerial, szSubkey, cSubkeys, szSubkey);
         RegCloseKey(hkeyPort);
         hkeyPort = NULL;
     }

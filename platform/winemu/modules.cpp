@@ -1,6 +1,8 @@
-// The system DLLs a program may load itself (ADVAPI32, KERNEL32, USER32) and the entry points
-// that GetProcAddress finds in them: the emulated functions themselves.
+// The system DLLs a program may load itself (ADVAPI32, SETUPAPI, KERNEL32, USER32) and the entry
+// points that GetProcAddress finds in them: the emulated functions themselves.
 #include "winemu/machine.h"
+
+#include <setupapi.h>
 
 #include <cstring>
 
@@ -39,6 +41,23 @@ const Export kAdvapi32Exports[] = {
     {"RegSetValueExA", Address(&RegSetValueExA)},
 };
 
+// The device installer, which setup loads only for the modem (Windows NT 3.51 may lack it).
+const Export kSetupapiExports[] = {
+    {"SetupDiCallClassInstaller", Address(&SetupDiCallClassInstaller)},
+    {"SetupDiCreateDeviceInfoA", Address(&SetupDiCreateDeviceInfoA)},
+    {"SetupDiCreateDeviceInfoList", Address(&SetupDiCreateDeviceInfoList)},
+    {"SetupDiDestroyDeviceInfoList", Address(&SetupDiDestroyDeviceInfoList)},
+    {"SetupDiGetDeviceInstallParamsA", Address(&SetupDiGetDeviceInstallParamsA)},
+    {"SetupDiGetDeviceRegistryPropertyA", Address(&SetupDiGetDeviceRegistryPropertyA)},
+    {"SetupDiGetDriverInstallParamsA", Address(&SetupDiGetDriverInstallParamsA)},
+    {"SetupDiGetINFClassA", Address(&SetupDiGetINFClassA)},
+    {"SetupDiGetSelectedDriverA", Address(&SetupDiGetSelectedDriverA)},
+    {"SetupDiRegisterDeviceInfo", Address(&SetupDiRegisterDeviceInfo)},
+    {"SetupDiSelectOEMDrv", Address(&SetupDiSelectOEMDrv)},
+    {"SetupDiSetDeviceInstallParamsA", Address(&SetupDiSetDeviceInstallParamsA)},
+    {"SetupDiSetDriverInstallParamsA", Address(&SetupDiSetDriverInstallParamsA)},
+};
+
 struct Library {
     const char* name;
     const Export* exports;
@@ -48,6 +67,7 @@ struct Library {
 // KERNEL32 and USER32 load, so that a program can check for them, but export nothing here.
 const Library kLibraries[] = {
     {"ADVAPI32.DLL", kAdvapi32Exports, std::size(kAdvapi32Exports)},
+    {"SETUPAPI.DLL", kSetupapiExports, std::size(kSetupapiExports)},
     {"KERNEL32.DLL", nullptr, 0},
     {"USER32.DLL", nullptr, 0},
 };

@@ -58,6 +58,17 @@ constexpr DWORD FLG_ADDREG_TYPE_EXPAND_SZ = 0x00020000;
 constexpr DWORD DI_DIDCLASS = 0x00000020;
 constexpr DWORD DI_FLAGSEX_DIDINFOLIST = 0x00000010;
 
+// Records a call in the trace, in the order made.
+void Called(std::string entry) {
+    CurrentTrace().calls.push_back(std::move(entry));
+}
+
+std::string Hex(DWORD value) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%lX", static_cast<unsigned long>(value));
+    return buf;
+}
+
 BOOL Fail(DWORD error) {
     Current().LastError() = error;
     return FALSE;
@@ -291,11 +302,15 @@ std::optional<InfFile> LoadInf(std::string_view winPath) {
         if (!current)
             continue;
         InfLine entry;
+        // A line has a key only when its first unquoted "=" comes before any comma: in
+        // "HKR, Settings, Timer,, S7=<#>" the "=" belongs to the value.
         quoted = false;
         size_t eq = std::string::npos;
         for (size_t i = 0; i < line.size(); ++i) {
             if (line[i] == '"')
                 quoted = !quoted;
+            else if (line[i] == ',' && !quoted)
+                break;
             else if (line[i] == '=' && !quoted) {
                 eq = i;
                 break;
@@ -339,6 +354,7 @@ struct Element {
     std::optional<Driver> selected;
     bool registered = false;
     bool installed = false;
+    std::string driverKey; // "{GUID}\\0000" once installed
 };
 
 struct DeviceList {
@@ -493,14 +509,70 @@ std::optional<DWORD> ParseNumber(std::string_view text) {
     return static_cast<DWORD>(v);
 }
 
-std::string RootPath(std::string_view root, const std::string& hkrPath) {
+// The key a registry line's root names. HKEY_CLASSES_ROOT is the machine's classes key, as on
+// Windows NT 4.0. The machine keeps no other users' hives: HKU lines are known but have nowhere
+// to go ("" with held false); an unknown root gives "" with held true.
+std::string RootPath(std::string_view root, const std::string& hkrPath, bool& held) {
+    held = true;
     if (NameEquals(root, "HKR"))
         return hkrPath;
     if (NameEquals(root, "HKLM"))
         return "HKEY_LOCAL_MACHINE";
     if (NameEquals(root, "HKCU"))
         return "HKEY_CURRENT_USER";
+    if (NameEquals(root, "HKCR"))
+        return "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
+    if (NameEquals(root, "HKU"))
+        held = false;
     return "";
+}
+
+// The fields of a registry line, with a key (which such lines rarely have) as the first.
+std::vector<std::string> RegLineFields(const InfLine& line) {
+    std::vector<std::string> f;
+    if (!line.key.empty())
+        f.push_back(line.key);
+    f.insert(f.end(), line.fields.begin(), line.fields.end());
+    return f;
+}
+
+// The key path of a registry line's root and subkey; "" when the machine holds no such key.
+std::string LineKeyPath(const InfFile& inf, const std::vector<std::string>& f,
+                        const std::string& hkrPath) {
+    bool held = true;
+    std::string root = RootPath(Trim(f[0]), hkrPath, held);
+    if (!held)
+        CurrentTrace().unheldRegLines.push_back(Trim(f[0]) + (f.size() > 1 ? "," + f[1] : ""));
+    if (root.empty())
+        return "";
+    std::string subkey = f.size() > 1 ? inf.Subst(f[1]) : "";
+    return subkey.empty() ? root : root + "\\" + subkey;
+}
+
+void DeleteValue(winemu::Registry& reg, const std::string& keyPath, const std::string& name) {
+    if (auto* key = reg.Find(keyPath)) {
+        auto& values = key->values;
+        values.erase(
+            std::remove_if(values.begin(), values.end(),
+                           [&](const winemu::RegValue& v) { return NameEquals(v.name, name); }),
+            values.end());
+    }
+}
+
+// One DelReg line: root, subkey[, value name]. Without a value name the key goes with
+// everything below it.
+void ApplyDelRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
+    std::vector<std::string> f = RegLineFields(line);
+    if (f.empty())
+        return;
+    std::string keyPath = LineKeyPath(inf, f, hkrPath);
+    if (keyPath.empty())
+        return;
+    winemu::Registry& reg = Current().Reg();
+    if (f.size() > 2)
+        DeleteValue(reg, keyPath, inf.Subst(f[2]));
+    else if (keyPath != hkrPath && f.size() > 1 && !Trim(f[1]).empty())
+        reg.Delete(keyPath);
 }
 
 // The value type of AddReg flags: the named combinations, else the type in the high word.
@@ -525,18 +597,12 @@ DWORD RegTypeOf(DWORD flags) {
 
 // One AddReg line: root, subkey, value name, flags, value...
 void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
-    std::vector<std::string> f;
-    if (!line.key.empty())
-        f.push_back(line.key);
-    for (const auto& field : line.fields)
-        f.push_back(field);
+    std::vector<std::string> f = RegLineFields(line);
     if (f.empty())
         return;
-    std::string root = RootPath(Trim(f[0]), hkrPath);
-    if (root.empty())
+    std::string keyPath = LineKeyPath(inf, f, hkrPath);
+    if (keyPath.empty())
         return;
-    std::string subkey = f.size() > 1 ? inf.Subst(f[1]) : "";
-    std::string keyPath = subkey.empty() ? root : root + "\\" + subkey;
     winemu::Registry& reg = Current().Reg();
     if (f.size() <= 2) {
         reg.Create(keyPath);
@@ -545,13 +611,7 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
     std::string name = inf.Subst(f[2]);
     DWORD flags = f.size() > 3 ? ParseNumber(f[3]).value_or(0) : 0;
     if (flags & FLG_ADDREG_DELVAL) {
-        if (auto* key = reg.Find(keyPath)) {
-            auto& values = key->values;
-            values.erase(
-                std::remove_if(values.begin(), values.end(),
-                               [&](const winemu::RegValue& v) { return NameEquals(v.name, name); }),
-                values.end());
-        }
+        DeleteValue(reg, keyPath, name);
         return;
     }
     reg.Create(keyPath);
@@ -596,10 +656,13 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
     reg.Set(keyPath, name, type, std::move(data));
 }
 
-// The install section as Windows NT picks it: the ".NT" decorated one when the INF has it.
+// The install section as Windows NT on x86 picks it: the ".NTx86" decorated one, else the ".NT"
+// one, else the section as named.
 std::string InstallSectionOf(const InfFile& inf, const std::string& section) {
-    if (inf.Section(section + ".NT"))
-        return section + ".NT";
+    for (const char* decoration : {".NTx86", ".NT"}) {
+        if (inf.Section(section + decoration))
+            return section + decoration;
+    }
     return section;
 }
 
@@ -653,13 +716,20 @@ BOOL InstallDevice(DeviceList& list, Element& e) {
     reg.SetString(driverKey, "InfSection", section);
     reg.SetString(driverKey, "MatchingDeviceId", Lower(e.selected->matchId));
 
-    for (const InfLine& line : *inf->Section(section)) {
-        if (!NameEquals(line.key, "AddReg"))
-            continue;
-        for (const auto& name : line.fields) {
-            if (const auto* addReg = inf->Section(inf->Subst(name))) {
-                for (const InfLine& l : *addReg)
-                    ApplyAddRegLine(*inf, l, driverKey);
+    // Deletions first, then additions, as Windows runs an install section's registry lines.
+    for (const char* directive : {"DelReg", "AddReg"}) {
+        bool add = NameEquals(directive, "AddReg");
+        for (const InfLine& line : *inf->Section(section)) {
+            if (!NameEquals(line.key, directive))
+                continue;
+            for (const auto& name : line.fields) {
+                const auto* regLines = inf->Section(inf->Subst(name));
+                for (size_t i = 0; regLines && i < regLines->size(); ++i) {
+                    if (add)
+                        ApplyAddRegLine(*inf, (*regLines)[i], driverKey);
+                    else
+                        ApplyDelRegLine(*inf, (*regLines)[i], driverKey);
+                }
             }
         }
     }
@@ -678,6 +748,7 @@ BOOL InstallDevice(DeviceList& list, Element& e) {
         reg.Set(enumKey, "HardwareID", REG_MULTI_SZ, std::move(ids));
     }
     e.installed = true;
+    e.driverKey = GuidText(e.classGuid) + "\\" + driverKeyName;
     CurrentTrace().installedClassKeys.push_back(driverKey);
     CurrentTrace().installedInstances.push_back(e.instanceId);
     Current().LastError() = ERROR_SUCCESS;
@@ -776,6 +847,7 @@ extern "C" {
 
 BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
                                 DWORD ClassNameSize, PDWORD RequiredSize) {
+    Called("SetupDiGetINFClassA");
     if (Current().Fault().Check("SetupDiGetINFClassA", {InfName ? InfName : ""}))
         return Fail(ERROR_ACCESS_DENIED);
     if (!InfName || !ClassGuid || !ClassName)
@@ -833,6 +905,7 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent) {
+    Called("SetupDiCreateDeviceInfoList");
     if (Current().Fault().Check("SetupDiCreateDeviceInfoList",
                                 {ClassGuid ? GuidText(*ClassGuid) : std::string()})) {
         Current().LastError() = ERROR_NOT_ENOUGH_MEMORY;
@@ -855,6 +928,7 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndPare
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
+    Called("SetupDiDestroyDeviceInfoList");
     if (Current().Fault().Check("SetupDiDestroyDeviceInfoList"))
         return Fail(ERROR_ACCESS_DENIED);
     if (!Current().Objects().Close(reinterpret_cast<ULONG_PTR>(DeviceInfoSet),
@@ -869,6 +943,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
                                      const GUID* ClassGuid, PCSTR DeviceDescription,
                                      HWND hwndParent, DWORD CreationFlags,
                                      PSP_DEVINFO_DATA DeviceInfoData) {
+    Called("SetupDiCreateDeviceInfoA flags=" + Hex(CreationFlags));
     (void)hwndParent;
     if (Current().Fault().Check(
             "SetupDiCreateDeviceInfoA",
@@ -929,6 +1004,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
 
 BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
                                 PSP_DEVINFO_DATA DeviceInfoData) {
+    Called("SetupDiSelectOEMDrv");
     (void)hwndParent;
     if (Current().Fault().Check("SetupDiSelectOEMDrv"))
         return Fail(ERROR_ACCESS_DENIED);
@@ -960,6 +1036,7 @@ BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
 BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                       DWORD Flags, PSP_DETSIG_CMPPROC CompareProc,
                                       PVOID CompareContext, PSP_DEVINFO_DATA DupDeviceInfoData) {
+    Called("SetupDiRegisterDeviceInfo flags=" + Hex(Flags));
     // With no compare function and no resources, no duplicate is ever found, so the
     // duplicate's record is never written (nor its size looked at).
     (void)CompareProc;
@@ -982,6 +1059,7 @@ BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    Called("SetupDiGetDeviceInstallParamsA");
     if (Current().Fault().Check("SetupDiGetDeviceInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
     SP_DEVINSTALL_PARAMS_A* source =
@@ -997,6 +1075,7 @@ BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 
 BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
+    Called("SetupDiSetDeviceInstallParamsA");
     if (Current().Fault().Check("SetupDiSetDeviceInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
     SP_DEVINSTALL_PARAMS_A* target =
@@ -1014,6 +1093,7 @@ BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 
 BOOL WINAPI SetupDiGetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                       PSP_DRVINFO_DATA_A DriverInfoData) {
+    Called("SetupDiGetSelectedDriverA");
     if (Current().Fault().Check("SetupDiGetSelectedDriverA"))
         return Fail(ERROR_ACCESS_DENIED);
     auto list = ListOf(DeviceInfoSet);
@@ -1048,6 +1128,7 @@ BOOL WINAPI SetupDiGetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
 BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_A DriverInfoData,
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
+    Called("SetupDiGetDriverInstallParamsA");
     if (Current().Fault().Check("SetupDiGetDriverInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
     Driver* d = DriverParamsOf(DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
@@ -1065,6 +1146,7 @@ BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_A DriverInfoData,
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
+    Called("SetupDiSetDriverInstallParamsA");
     if (Current().Fault().Check("SetupDiSetDriverInstallParamsA"))
         return Fail(ERROR_ACCESS_DENIED);
     Driver* d = DriverParamsOf(DeviceInfoSet, DeviceInfoData, DriverInfoData, DriverInstallParams);
@@ -1080,6 +1162,7 @@ BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData) {
+    Called("SetupDiCallClassInstaller function=" + std::to_string(InstallFunction));
     if (Current().Fault().Check("SetupDiCallClassInstaller", {std::to_string(InstallFunction)}))
         return Fail(ERROR_ACCESS_DENIED);
     auto list = ListOf(DeviceInfoSet);
@@ -1104,6 +1187,34 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     default:
         return Fail(ERROR_DI_DO_DEFAULT);
     }
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                              PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize) {
+    Called("SetupDiGetDeviceRegistryPropertyA property=" + std::to_string(Property));
+    if (Current().Fault().Check("SetupDiGetDeviceRegistryPropertyA", {std::to_string(Property)}))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    auto e = ElementOf(*list, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    // Only the driver key is kept here, and only once the device is installed.
+    if (Property != SPDRP_DRIVER || e->driverKey.empty())
+        return Fail(ERROR_INVALID_DATA);
+    DWORD cb = static_cast<DWORD>(e->driverKey.size() + 1); // bytes, the zero included
+    if (RequiredSize)
+        *RequiredSize = cb;
+    if (PropertyRegDataType)
+        *PropertyRegDataType = REG_SZ;
+    if (!PropertyBuffer || PropertyBufferSize < cb)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(PropertyBuffer, e->driverKey.c_str(), cb);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
 }
 
 } // extern "C"

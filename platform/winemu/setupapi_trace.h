@@ -18,6 +18,11 @@ struct Trace {
     std::vector<SP_DRVINSTALL_PARAMS> driverParamsWritten;
     std::vector<std::string> installedClassKeys; // "HKEY_LOCAL_MACHINE\\...\\{GUID}\\0000"
     std::vector<std::string> installedInstances; // "ROOT\\QVMDM_0001\\0000"
+    // Every call in order, with the flags or function it was given: "SetupDiSelectOEMDrv",
+    // "SetupDiCreateDeviceInfoA flags=0x1", "SetupDiCallClassInstaller function=2".
+    std::vector<std::string> calls;
+    // Registry lines of an INF whose root this machine keeps no hive for ("HKU,.DEFAULT\\X").
+    std::vector<std::string> unheldRegLines;
     int listsCreated = 0;
     int listsDestroyed = 0;
 

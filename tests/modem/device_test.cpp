@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -55,8 +56,39 @@ TEST(FInstallModemDevice, InstallsTheModemUnderTheModemClass) {
                   guidModemClass.Data2);
     EXPECT_STREQ(classGuid, "4D36E96D-E325");
     EXPECT_STREQ(szModemClassName, "Modem");
+    EXPECT_STREQ(szModemDriverKey, "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000");
     EXPECT_EQ(machine.OpenLists(), 0u);
     EXPECT_EQ(CurrentTrace().listsDestroyed, 1);
+    // The device installer is loaded for this step only.
+    EXPECT_EQ(machine.M().Fault().Calls("LoadLibraryA"), 1);
+    EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Module), 0u);
+
+    const std::vector<std::string> calls = {
+        "SetupDiGetINFClassA",
+        "SetupDiCreateDeviceInfoList",
+        "SetupDiCreateDeviceInfoA flags=0x1",
+        "SetupDiSelectOEMDrv",
+        "SetupDiRegisterDeviceInfo flags=0x1",
+        "SetupDiGetDeviceInstallParamsA",
+        "SetupDiSetDeviceInstallParamsA",
+        "SetupDiGetSelectedDriverA",
+        "SetupDiGetDriverInstallParamsA",
+        "SetupDiSetDriverInstallParamsA",
+        "SetupDiCallClassInstaller function=2",
+        "SetupDiGetDeviceRegistryPropertyA property=9",
+        "SetupDiDestroyDeviceInfoList",
+    };
+    EXPECT_EQ(CurrentTrace().calls, calls);
+}
+
+TEST(FInstallModemDevice, WithoutTheDriverKeyPropertyTheModemIsStillInstalled) {
+    DeviceMachine machine;
+    machine.Start();
+    std::strcpy(szModemDriverKey, "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0007"); // earlier
+    machine.M().Fault().Add("GetProcAddress", "SetupDiGetDeviceRegistryPropertyA");
+    EXPECT_TRUE(FInstallModemDevice(kFrame));
+    EXPECT_STREQ(szModemDriverKey, "");
+    EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Module), 0u);
 }
 
 TEST(FInstallModemDevice, AnotherModemKeepsItsSubkey) {
@@ -116,8 +148,13 @@ TEST(FInstallModemDevice, EachFailedStepDestroysTheListOnce) {
     struct Row {
         const char* api;
         int destroys; // 0: no list was made yet
+        const char* rule = "*";
     };
     const Row rows[] = {
+        // No device installer (Windows NT 3.51), or one without an entry point setup calls.
+        {"LoadLibraryA", 0, "SETUPAPI"},
+        {"GetProcAddress", 0},
+        {"GetProcAddress", 0, "SetupDiDestroyDeviceInfoList"},
         {"SetupDiGetINFClassA", 0},
         {"SetupDiCreateDeviceInfoList", 0},
         {"SetupDiCreateDeviceInfoA", 1},
@@ -131,12 +168,13 @@ TEST(FInstallModemDevice, EachFailedStepDestroysTheListOnce) {
         {"SetupDiCallClassInstaller", 1},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.api);
+        SCOPED_TRACE(std::string(row.api) + "=" + row.rule);
         DeviceMachine machine;
         machine.Start();
-        machine.M().Fault().Add(row.api, "*");
+        machine.M().Fault().Add(row.api, row.rule);
         EXPECT_FALSE(FInstallModemDevice(kFrame));
-        EXPECT_EQ(machine.M().Fault().Calls(row.api), 1);
+        EXPECT_GE(machine.M().Fault().Calls(row.api), 1);
+        EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Module), 0u);
         EXPECT_EQ(machine.M().Fault().Calls("SetupDiDestroyDeviceInfoList"), row.destroys);
         EXPECT_EQ(CurrentTrace().listsDestroyed, row.destroys);
         EXPECT_EQ(machine.OpenLists(), 0u);

@@ -90,6 +90,7 @@ struct ModemMachine {
         std::memset(szModemInfPath, 0, sizeof szModemInfPath);
         std::memset(szDeviceDescription, 0, sizeof szDeviceDescription);
         std::memset(szHardwareId, 0, sizeof szHardwareId);
+        std::memset(szModemDriverKey, 0, sizeof szModemDriverKey);
     }
 };
 

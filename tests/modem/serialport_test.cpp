@@ -60,10 +60,14 @@ TEST(FSetModemAttachedTo, ModemsOnOtherPortsKeepThem) {
     machine.Reg().SetString(machine.Modem("0000"), "AttachedTo", "COM1");
     machine.Reg().SetString(machine.Modem("0001"), "AttachedTo", "com2"); // this very port
     machine.Reg().Create(machine.Modem("0002"));
+    // The modem just installed, whose INF file preset another port, takes the modem port.
+    machine.Reg().SetString(machine.Modem("0003"), "AttachedTo", "COM1");
+    std::strcpy(szModemDriverKey, "{4d36e96d-e325-11ce-bfc1-08002be10318}\\0003");
     EXPECT_TRUE(FSetModemAttachedTo());
     EXPECT_EQ(machine.Reg().GetString(machine.Modem("0000"), "AttachedTo"), "COM1");
     EXPECT_EQ(machine.Reg().GetString(machine.Modem("0001"), "AttachedTo"), "COM2");
     EXPECT_EQ(machine.Reg().GetString(machine.Modem("0002"), "AttachedTo"), "COM2");
+    EXPECT_EQ(machine.Reg().GetString(machine.Modem("0003"), "AttachedTo"), "COM2");
 }
 
 TEST(FSetModemAttachedTo, FailsWhenNoModemReceivedThePort) {
@@ -182,6 +186,17 @@ TEST(FConfigureSerialPort, AnotherPortsSubkeyIsNeverOverwritten) {
     EXPECT_EQ(machine.Reg().GetString(machine.Port("Serial2"), "DosDevices"), "COM2");
     ExpectPortSubkey(machine, "Serial3", {"COM4", 3, 0x2E8});
     EXPECT_EQ(machine.SerialSubkeys(), 4u);
+
+    // A name that exists counts as taken even when it cannot be opened: the probe of Serial1
+    // (the fifth open: Ports, the parameters, the two subkeys, then the probe) is refused.
+    PortMachine refusing("COM4");
+    refusing.SerialSubkey("Serial1", "COM1");
+    refusing.SerialSubkey("SerialZ", "COM3");
+    refusing.M().Fault().Add("RegOpenKeyExA", "#5");
+    EXPECT_TRUE(FConfigureSerialPort());
+    EXPECT_EQ(refusing.Reg().GetString(refusing.Port("Serial1"), "DosDevices"), "COM1");
+    ExpectPortSubkey(refusing, "Serial2", {"COM4", 3, 0x2E8});
+    EXPECT_TRUE(refusing.NoLeaks());
 }
 
 TEST(FConfigureSerialPort, NamesDerivedFromTheLastSubkey) {
@@ -196,7 +211,9 @@ TEST(FConfigureSerialPort, NamesDerivedFromTheLastSubkey) {
         {"Ser", "Ser1"},       // shorter: the whole name and the number 0
         {"Serial-5", "Serial-4"},
         {"Serial 7x", "Serial8"},
-        {"Serial99999999999999", "Serial1000000000"}, // an overlong number is held in bounds
+        {"Serial1000000050", "Serial1000000051"}, // ten digits
+        {"Serial2147483646", "Serial2147483647"},
+        {"Serial99999999999999", "Serial2147483647"}, // an overlong number is held in bounds
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.last);

@@ -94,6 +94,9 @@ typedef DWORD(CALLBACK* PSP_DETSIG_CMPPROC)(HDEVINFO DeviceInfoSet, PSP_DEVINFO_
 #define DNF_NODRIVER 0x00000008
 #define DNF_LEGACYINF 0x00000010
 
+#define SPDRP_HARDWAREID 0x00000001
+#define SPDRP_DRIVER 0x00000009
+
 #define DIF_SELECTDEVICE 0x00000001
 #define DIF_INSTALLDEVICE 0x00000002
 #define DIF_REMOVE 0x00000005
@@ -151,6 +154,10 @@ BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                              PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize);
 
 #ifdef __cplusplus
 }

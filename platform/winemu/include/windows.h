@@ -37,6 +37,7 @@ typedef LONG_PTR LRESULT;
 
 typedef BOOL* LPBOOL;
 typedef BYTE* LPBYTE;
+typedef BYTE* PBYTE;
 typedef const BYTE* LPCBYTE;
 typedef WORD* LPWORD;
 typedef DWORD* LPDWORD;
