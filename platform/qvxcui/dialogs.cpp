@@ -70,9 +70,9 @@ constexpr std::array kDialogs{
                    0,
                    0},
     DialogTemplate{6400, "FInfo0DlgProc", false, "Windows Directory Not Found",
-                   "Setup cannot find your Windows directory. Choose Continue to install into "
-                   "the SYSTEM32 directory at the root of the current drive, or Exit to leave "
-                   "Setup.",
+                   "Setup cannot use your Windows directory: it cannot be found, or its name "
+                   "is too long. Choose Continue to install into the SYSTEM32 directory at the "
+                   "root of the current drive, or Exit to leave Setup.",
                    kWindowsDirButtons, 0, 1},
 };
 
