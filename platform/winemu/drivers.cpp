@@ -1,13 +1,14 @@
 // Installable drivers (WINMM): OpenDriver, SendDriverMessage, CloseDriver and DefDriverProc.
 // In the host build a driver file is a driver description: INI text whose [Driver] section holds
-// the answers to the installation messages and whose [Parameters] section holds the numbers the
-// driver stores under its service key when it is installed or configured.
+// the answers to the driver messages and whose [Parameters] section holds the numbers the driver
+// stores under its service key, through the registry functions, when it is installed or
+// configured. Opening and closing send the messages Windows sends around them.
 #include "winemu/machine.h"
+#include "winemu/profile.h"
 
 #include <mmsystem.h>
 
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -23,6 +24,8 @@ namespace {
 struct DriverInstance {
     std::string fileName;    // "TONEBAY.DLL", as it was asked for
     std::string serviceName; // "TONEBAY": the file's base name
+    LRESULT loadAnswer = 1;  // 0 refuses the load: OpenDriver fails
+    LRESULT openAnswer = 1;  // 0 refuses the open: OpenDriver fails
     LRESULT installAnswer = DRVCNF_OK;
     LRESULT queryConfigureAnswer = 0;
     LRESULT configureAnswer = DRVCNF_OK;
@@ -37,36 +40,6 @@ std::string Trim(std::string_view text) {
     while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1])))
         --last;
     return std::string(text.substr(first, last - first));
-}
-
-// A number as the profile functions read one: leading decimal digits (or 0x and hex digits),
-// an optional sign; anything else reads as 0.
-long long ParseNumber(const std::string& text) {
-    const char* p = text.c_str();
-    bool negative = false;
-    if (*p == '-' || *p == '+') {
-        negative = *p == '-';
-        ++p;
-    }
-    int base = 10;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
-        base = 16;
-        p += 2;
-    }
-    long long value = 0;
-    for (; *p != '\0'; ++p) {
-        int digit;
-        if (*p >= '0' && *p <= '9')
-            digit = *p - '0';
-        else if (base == 16 && std::isxdigit(static_cast<unsigned char>(*p)))
-            digit = std::tolower(static_cast<unsigned char>(*p)) - 'a' + 10;
-        else
-            break;
-        value = value * base + digit;
-        if (value > 0xFFFFFFFFLL)
-            value = 0xFFFFFFFFLL;
-    }
-    return negative ? -value : value;
 }
 
 // Reads a driver description. False when the text has no [Driver] section.
@@ -95,15 +68,19 @@ bool ParseDescription(const std::string& text, DriverInstance& driver) {
         if (key.empty())
             continue;
         if (winemu::NameEquals(section, "Driver")) {
-            LRESULT answer = static_cast<LRESULT>(static_cast<LONG>(ParseNumber(value)));
-            if (winemu::NameEquals(key, "Install"))
+            LRESULT answer = static_cast<LRESULT>(static_cast<LONG>(winemu::ProfileNumber(value)));
+            if (winemu::NameEquals(key, "Load"))
+                driver.loadAnswer = answer;
+            else if (winemu::NameEquals(key, "Open"))
+                driver.openAnswer = answer;
+            else if (winemu::NameEquals(key, "Install"))
                 driver.installAnswer = answer;
             else if (winemu::NameEquals(key, "QueryConfigure"))
                 driver.queryConfigureAnswer = answer;
             else if (winemu::NameEquals(key, "Configure"))
                 driver.configureAnswer = answer;
         } else if (winemu::NameEquals(section, "Parameters")) {
-            DWORD number = static_cast<DWORD>(ParseNumber(value));
+            DWORD number = winemu::ProfileNumber(value);
             bool replaced = false;
             for (auto& [name, existing] : driver.parameters) {
                 if (winemu::NameEquals(name, key)) {
@@ -136,14 +113,16 @@ std::string JoinPath(const std::string& directory, const std::string& name) {
     return directory + "\\" + name;
 }
 
-// The driver file, found as Windows finds a DLL named without a directory when setup loads it:
-// the current directory, the system directory, then the Windows directory.
+// The driver file, found as LoadLibrary finds a DLL named without a directory: the program's own
+// folder (the directory it was started from), the current directory, the system directory, then
+// the Windows directory. A driver beside SETUP.EXE on the install disk thus opens.
 std::optional<std::filesystem::path> FindDriverFile(winemu::Machine& machine,
                                                     const std::string& name) {
     std::vector<std::string> candidates;
     if (HasDirectory(name)) {
         candidates.push_back(machine.FullPath(name));
     } else {
+        candidates.push_back(JoinPath(machine.Config().currentDirectory, name));
         candidates.push_back(JoinPath(machine.CurrentDirectory(), name));
         candidates.push_back(JoinPath(machine.SystemDirectory(), name));
         candidates.push_back(JoinPath(machine.Config().windowsDirectory, name));
@@ -196,25 +175,34 @@ std::string MessageName(UINT message) {
     }
 }
 
-// What the driver stores on installation: its parameters under its service key.
-void WriteParameters(winemu::Machine& machine, const DriverInstance& driver) {
+// What the driver stores on installation: its parameters under its service key, written through
+// the registry functions as the real driver writes them, so that the machine's faults reach them.
+void WriteParameters(const DriverInstance& driver) {
     if (driver.parameters.empty())
         return;
-    const std::string key = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\" +
-                            driver.serviceName + "\\Parameters\\Device0";
-    machine.Reg().Create(key);
-    for (const auto& [name, value] : driver.parameters)
-        machine.Reg().SetDword(key, name, value);
+    const std::string key =
+        "SYSTEM\\CurrentControlSet\\Services\\" + driver.serviceName + "\\Parameters\\Device0";
+    HKEY hkey = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &hkey, nullptr) != ERROR_SUCCESS)
+        return;
+    for (const auto& [name, value] : driver.parameters) {
+        if (RegSetValueExA(hkey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                           sizeof(DWORD)) != ERROR_SUCCESS)
+            break;
+    }
+    RegCloseKey(hkey);
 }
 
+// A message in the report with both its parameters. The configuration record that DRV_INSTALL
+// and DRV_CONFIGURE carry in lParam2 is shown as the driver would see it.
 void Record(winemu::Machine& machine, const DriverInstance& driver, UINT message, LRESULT answer,
             LPARAM lParam1, LPARAM lParam2, bool failed) {
     nlohmann::json entry = {{"driver", driver.fileName},
                             {"message", MessageName(message)},
-                            {"answer", static_cast<long long>(answer)}};
+                            {"answer", static_cast<long long>(answer)},
+                            {"lparam1", static_cast<long long>(lParam1)}};
     if (message == DRV_INSTALL || message == DRV_CONFIGURE) {
-        entry["lparam1"] = static_cast<long long>(lParam1);
-        // The configuration record, as the driver would see it.
         if (lParam2 != 0) {
             const auto* info = reinterpret_cast<const DRVCONFIGINFO*>(lParam2);
             entry["config"] = {{"size", info->dwDCISize},
@@ -223,10 +211,63 @@ void Record(winemu::Machine& machine, const DriverInstance& driver, UINT message
         } else {
             entry["config"] = nullptr;
         }
+    } else {
+        entry["lparam2"] = static_cast<long long>(lParam2);
     }
     if (failed)
         entry["failed"] = true;
     machine.Report()["driver_messages"].push_back(std::move(entry));
+}
+
+// The driver's answer to a message, and what it does on it.
+LRESULT Dispatch(winemu::Machine& machine, const DriverInstance& driver, UINT message,
+                 LPARAM lParam1, LPARAM lParam2) {
+    LRESULT answer;
+    switch (message) {
+    case DRV_LOAD:
+        answer = driver.loadAnswer;
+        break;
+    case DRV_OPEN:
+        answer = driver.openAnswer;
+        break;
+    case DRV_INSTALL:
+        answer = driver.installAnswer;
+        break;
+    case DRV_QUERYCONFIGURE:
+        answer = driver.queryConfigureAnswer;
+        break;
+    case DRV_CONFIGURE:
+        answer = driver.configureAnswer;
+        break;
+    default:
+        answer = DefDriverProc(0, nullptr, message, lParam1, lParam2);
+        break;
+    }
+    // A driver that accepted its installation or configuration has stored its settings; one
+    // that cancelled has not.
+    if ((message == DRV_INSTALL || message == DRV_CONFIGURE) && answer != DRVCNF_CANCEL)
+        WriteParameters(driver);
+    Record(machine, driver, message, answer, lParam1, lParam2, false);
+    return answer;
+}
+
+// An OpenDriver or CloseDriver call in the report, before the messages it sends; its index.
+size_t RecordCall(winemu::Machine& machine, nlohmann::json call) {
+    nlohmann::json& messages = machine.Report()["driver_messages"];
+    messages.push_back(std::move(call));
+    return messages.size() - 1;
+}
+
+// The file that a driver name opens. Without a section, Windows NT first takes the name as a
+// value of the Drivers32 key ("wave" = "mmdrv.dll") and opens the file it names.
+std::string DriverFileName(winemu::Machine& machine, const std::string& name, bool sectionGiven) {
+    if (!sectionGiven) {
+        std::optional<std::string> mapped = machine.Reg().GetString(
+            "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32", name);
+        if (mapped && !mapped->empty())
+            return *mapped;
+    }
+    return name;
 }
 
 std::shared_ptr<DriverInstance> FindOpen(winemu::Machine& machine, HDRVR hDriver) {
@@ -239,19 +280,24 @@ std::shared_ptr<DriverInstance> FindOpen(winemu::Machine& machine, HDRVR hDriver
 extern "C" {
 
 HDRVR WINAPI OpenDriver(LPCWSTR szDriverName, LPCWSTR szSectionName, LPARAM lParam2) {
-    (void)szSectionName;
-    (void)lParam2;
     winemu::Machine& machine = winemu::Current();
     if (szDriverName == nullptr) {
         machine.LastError() = ERROR_INVALID_PARAMETER;
         return nullptr;
     }
     const std::string name = ToAnsi(szDriverName);
+    const size_t call = RecordCall(
+        machine, {{"call", "OpenDriver"},
+                  {"driver", name},
+                  {"section", szSectionName ? nlohmann::json(ToAnsi(szSectionName)) : nullptr},
+                  {"lparam2", static_cast<long long>(lParam2)},
+                  {"opened", false}});
     if (machine.Fault().Check("OpenDriver", {name})) {
         machine.LastError() = ERROR_FILE_NOT_FOUND;
         return nullptr;
     }
-    std::optional<std::filesystem::path> file = FindDriverFile(machine, name);
+    const std::string fileName = DriverFileName(machine, name, szSectionName != nullptr);
+    std::optional<std::filesystem::path> file = FindDriverFile(machine, fileName);
     if (!file) {
         machine.LastError() = ERROR_MOD_NOT_FOUND;
         return nullptr;
@@ -260,14 +306,28 @@ HDRVR WINAPI OpenDriver(LPCWSTR szDriverName, LPCWSTR szSectionName, LPARAM lPar
     std::ostringstream text;
     text << in.rdbuf();
     auto driver = std::make_shared<DriverInstance>();
-    driver->fileName = BaseName(name);
+    driver->fileName = BaseName(fileName);
     driver->serviceName = WithoutExtension(driver->fileName);
     if (!in || !ParseDescription(text.str(), *driver)) {
         machine.LastError() = ERROR_BAD_FORMAT;
         return nullptr;
     }
+    // Loaded and enabled once, then opened with the caller's parameter; a refusal of the load
+    // or of the open leaves no driver open.
+    if (Dispatch(machine, *driver, DRV_LOAD, 0, 0) == 0) {
+        machine.LastError() = ERROR_MOD_NOT_FOUND;
+        return nullptr;
+    }
+    Dispatch(machine, *driver, DRV_ENABLE, 0, 0);
+    if (Dispatch(machine, *driver, DRV_OPEN, 0, lParam2) == 0) {
+        Dispatch(machine, *driver, DRV_DISABLE, 0, 0);
+        Dispatch(machine, *driver, DRV_FREE, 0, 0);
+        machine.LastError() = ERROR_MOD_NOT_FOUND;
+        return nullptr;
+    }
     const std::string description = "driver " + driver->fileName;
     ULONG_PTR handle = machine.Objects().Open(winemu::HandleKind::Driver, description, driver);
+    machine.Report()["driver_messages"][call]["opened"] = true;
     return reinterpret_cast<HDRVR>(handle);
 }
 
@@ -280,38 +340,24 @@ LRESULT WINAPI SendDriverMessage(HDRVR hDriver, UINT message, LPARAM lParam1, LP
         Record(machine, *driver, message, 0, lParam1, lParam2, true);
         return 0;
     }
-    LRESULT answer;
-    switch (message) {
-    case DRV_INSTALL:
-        answer = driver->installAnswer;
-        break;
-    case DRV_QUERYCONFIGURE:
-        answer = driver->queryConfigureAnswer;
-        break;
-    case DRV_CONFIGURE:
-        answer = driver->configureAnswer;
-        break;
-    default:
-        answer = DefDriverProc(0, hDriver, message, lParam1, lParam2);
-        break;
-    }
-    // A driver that accepted its installation or configuration has stored its settings; one
-    // that cancelled has not.
-    if ((message == DRV_INSTALL || message == DRV_CONFIGURE) && answer != DRVCNF_CANCEL)
-        WriteParameters(machine, *driver);
-    Record(machine, *driver, message, answer, lParam1, lParam2, false);
-    return answer;
+    return Dispatch(machine, *driver, message, lParam1, lParam2);
 }
 
 LRESULT WINAPI CloseDriver(HDRVR hDriver, LPARAM lParam1, LPARAM lParam2) {
-    (void)lParam1;
-    (void)lParam2;
     winemu::Machine& machine = winemu::Current();
     std::shared_ptr<DriverInstance> driver = FindOpen(machine, hDriver);
     if (!driver)
         return 0;
+    RecordCall(machine, {{"call", "CloseDriver"},
+                         {"driver", driver->fileName},
+                         {"lparam1", static_cast<long long>(lParam1)},
+                         {"lparam2", static_cast<long long>(lParam2)}});
     if (machine.Fault().Check("CloseDriver", {driver->fileName}))
         return 0;
+    // Closed with the caller's parameters, then disabled and unloaded.
+    Dispatch(machine, *driver, DRV_CLOSE, lParam1, lParam2);
+    Dispatch(machine, *driver, DRV_DISABLE, 0, 0);
+    Dispatch(machine, *driver, DRV_FREE, 0, 0);
     machine.Objects().Close(reinterpret_cast<ULONG_PTR>(hDriver), winemu::HandleKind::Driver);
     return 1;
 }

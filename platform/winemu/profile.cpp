@@ -3,6 +3,7 @@
 // dropped, ';' lines are comments, and the double-zero lists of the enumeration forms.
 #include "winemu/dbcs.h"
 #include "winemu/machine.h"
+#include "winemu/profile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -226,24 +227,9 @@ std::string_view TrimTrailingSpaces(std::string_view text) {
 
 } // namespace
 
-UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
-                                  LPCSTR lpFileName) {
-    winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("GetPrivateProfileIntA",
-                              {Arg(lpAppName), Arg(lpKeyName), Arg(lpFileName)}))
-        return static_cast<UINT>(nDefault);
-    if (!lpAppName || !lpKeyName)
-        return static_cast<UINT>(nDefault);
-    std::optional<std::string> value = FindValue(Load(lpFileName), lpAppName, lpKeyName);
-    if (!value)
-        return static_cast<UINT>(nDefault);
-    std::string_view text = Unquote(*value);
-    if (text.empty())
-        return static_cast<UINT>(nDefault);
+namespace winemu {
 
-    // Read as the system's integer conversion reads it with no base given: a sign, then "0x",
-    // "0o" or "0b" to choose the base, else decimal; digits up to the first that is not one;
-    // the value kept modulo 2^32.
+UINT ProfileNumber(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ')
         ++i;
@@ -272,6 +258,26 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefau
         result = result * base + digit;
     }
     return negative ? 0u - result : result;
+}
+
+} // namespace winemu
+
+UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
+                                  LPCSTR lpFileName) {
+    winemu::Machine& machine = winemu::Current();
+    if (machine.Fault().Check("GetPrivateProfileIntA",
+                              {Arg(lpAppName), Arg(lpKeyName), Arg(lpFileName)}))
+        return static_cast<UINT>(nDefault);
+    if (!lpAppName || !lpKeyName)
+        return static_cast<UINT>(nDefault);
+    std::optional<std::string> value = FindValue(Load(lpFileName), lpAppName, lpKeyName);
+    if (!value)
+        return static_cast<UINT>(nDefault);
+    std::string_view text = Unquote(*value);
+    if (text.empty())
+        return static_cast<UINT>(nDefault);
+
+    return winemu::ProfileNumber(text);
 }
 
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,

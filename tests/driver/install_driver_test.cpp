@@ -33,8 +33,12 @@ struct DriverMachine {
 
     std::vector<std::string> Messages() {
         std::vector<std::string> names;
-        for (const auto& entry : M().Report()["driver_messages"])
-            names.push_back(entry.at("message").get<std::string>());
+        // The handshake's own messages, without those that opening and closing send.
+        for (const auto& entry : M().Report()["driver_messages"]) {
+            std::string name = entry.value("message", "");
+            if (name == "DRV_INSTALL" || name == "DRV_QUERYCONFIGURE" || name == "DRV_CONFIGURE")
+                names.push_back(name);
+        }
         return names;
     }
 };
@@ -87,9 +91,22 @@ TEST(LInstallDriver, SendsAnEmptyConfigurationRecordWithInstallAndConfigure) {
 
     ASSERT_EQ(LInstallDriver(), 1);
 
+    // Opened by its file name with no section and no parameter, closed with none.
     const auto& messages = machine.M().Report()["driver_messages"];
-    ASSERT_EQ(messages.size(), 3u);
-    for (const auto& entry : messages) {
+    ASSERT_EQ(messages.size(), 11u); // a call and three messages on each side of the three
+    EXPECT_EQ(messages[0], nlohmann::json({{"call", "OpenDriver"},
+                                           {"driver", "TONEBAY.DLL"},
+                                           {"section", nullptr},
+                                           {"lparam2", 0},
+                                           {"opened", true}}));
+    EXPECT_EQ(
+        messages[7],
+        nlohmann::json(
+            {{"call", "CloseDriver"}, {"driver", "TONEBAY.DLL"}, {"lparam1", 0}, {"lparam2", 0}}));
+    EXPECT_EQ(machine.Messages(),
+              (std::vector<std::string>{"DRV_INSTALL", "DRV_QUERYCONFIGURE", "DRV_CONFIGURE"}));
+    for (size_t i = 4; i < 7; ++i) {
+        const auto& entry = messages[i];
         SCOPED_TRACE(entry.dump());
         EXPECT_EQ(entry.at("driver"), "TONEBAY.DLL");
         if (entry.at("message") == "DRV_QUERYCONFIGURE") {
@@ -114,6 +131,8 @@ TEST(LInstallDriver, DriverThatCannotBeOpenedGivesZeroAndNoMessage) {
         {"file missing", "", nullptr},
         {"not a driver description", "MZ this is not a driver\n", nullptr},
         {"load failure", "[Driver]\nInstall=1\n", "TONEBAY"},
+        {"the driver refuses to load", "[Driver]\nLoad=0\n", nullptr},
+        {"the driver refuses to open", "[Driver]\nOpen=0\n", nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);

@@ -57,9 +57,20 @@ std::vector<std::string> DriverMessages(const nlohmann::json& report) {
     std::vector<std::string> messages;
     for (const auto& m : report.value("driver_messages", nlohmann::json::array())) {
         EXPECT_EQ(m["driver"], "TONEBAY.DLL");
-        messages.push_back(m["message"].get<std::string>() + "=" +
-                           std::to_string(m["answer"].get<long long>()));
+        if (m.contains("call"))
+            messages.push_back(m["call"].get<std::string>());
+        else
+            messages.push_back(m["message"].get<std::string>() + "=" +
+                               std::to_string(m["answer"].get<long long>()));
     }
+    return messages;
+}
+
+// The messages around a handshake: opening loads, enables and opens; closing undoes them.
+std::vector<std::string> Opened(const std::vector<std::string>& handshake) {
+    std::vector<std::string> messages = {"OpenDriver", "DRV_LOAD=1", "DRV_ENABLE=1", "DRV_OPEN=1"};
+    messages.insert(messages.end(), handshake.begin(), handshake.end());
+    messages.insert(messages.end(), {"CloseDriver", "DRV_CLOSE=1", "DRV_DISABLE=1", "DRV_FREE=1"});
     return messages;
 }
 
@@ -117,7 +128,7 @@ TEST(DriverRegistration, UnattendedNt40RegistersTheDriverAndItsMidiDevices) {
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
         ASSERT_EQ(result.exitCode, 0) << result.output;
         EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000, 700}));
-        EXPECT_EQ(DriverMessages(result.report), std::vector<std::string>{"DRV_INSTALL=1"});
+        EXPECT_EQ(DriverMessages(result.report), Opened({"DRV_INSTALL=1"}));
         EXPECT_TRUE(result.report["open_handles"].empty());
 
         winemu::Machine& m = *result.after;
@@ -144,7 +155,7 @@ TEST(DriverRegistration, UnattendedNt351WritesAMappingNameInstead) {
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
         ASSERT_EQ(result.exitCode, 0) << result.output;
         EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000, 700}));
-        EXPECT_EQ(DriverMessages(result.report), std::vector<std::string>{"DRV_INSTALL=1"});
+        EXPECT_EQ(DriverMessages(result.report), Opened({"DRV_INSTALL=1"}));
         EXPECT_TRUE(result.report["open_handles"].empty());
         EXPECT_TRUE(image.Exists("C:\\WINNT35\\system32\\TONEBAY.DLL"));
 
@@ -163,9 +174,8 @@ TEST(DriverRegistration, SampleDriverIsConfiguredAndSetupGoesOn) {
 
     ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
     ASSERT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(
-        DriverMessages(result.report),
-        (std::vector<std::string>{"DRV_INSTALL=2", "DRV_QUERYCONFIGURE=1", "DRV_CONFIGURE=1"}));
+    EXPECT_EQ(DriverMessages(result.report),
+              Opened({"DRV_INSTALL=2", "DRV_QUERYCONFIGURE=1", "DRV_CONFIGURE=1"}));
     // The driver's wish for a restart is not the user's.
     EXPECT_FALSE(result.report["restart_requested"].get<bool>());
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000, 700}));
@@ -184,12 +194,16 @@ TEST(DriverRegistration, RefusingOrMissingDriverEndsSetupWithoutAMessage) {
         std::vector<std::string> messages;
     };
     const Row rows[] = {
-        {"installation cancelled", Driver("Install=0\n", 7), {}, {"DRV_INSTALL=0"}},
+        {"installation cancelled", Driver("Install=0\n", 7), {}, Opened({"DRV_INSTALL=0"})},
         {"configuration cancelled",
          Driver("Install=2\nQueryConfigure=1\nConfigure=0\n", 7),
          {},
-         {"DRV_INSTALL=2", "DRV_QUERYCONFIGURE=1", "DRV_CONFIGURE=0"}},
-        {"driver cannot be loaded", Driver("Install=1\n", 7), {{"OpenDriver", "TONEBAY"}}, {}},
+         Opened({"DRV_INSTALL=2", "DRV_QUERYCONFIGURE=1", "DRV_CONFIGURE=0"})},
+        {"driver cannot be loaded",
+         Driver("Install=1\n", 7),
+         {{"OpenDriver", "TONEBAY"}},
+         {"OpenDriver"}},
+        {"driver refuses to load", Driver("Load=0\n", 7), {}, {"OpenDriver", "DRV_LOAD=0"}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -231,7 +245,7 @@ TEST(DriverRegistration, FailedRegistrationShowsDialog900AndEnds) {
         EXPECT_EQ(result.report["dialogs"][3]["procedure"], "FInfoDlgProc");
         EXPECT_TRUE(result.report["message_boxes"].empty());
         EXPECT_TRUE(result.report["open_handles"].empty());
-        EXPECT_EQ(DriverMessages(result.report), std::vector<std::string>{"DRV_INSTALL=1"});
+        EXPECT_EQ(DriverMessages(result.report), Opened({"DRV_INSTALL=1"}));
         // What was written before the failure stays.
         EXPECT_NE(result.after->Reg().Value(kVersionKey + "\\Drivers32", "mixer"), nullptr);
         EXPECT_EQ(result.after->Reg().Value(kVersionKey + "\\drivers.desc", "TONEBAY.DLL") !=

@@ -274,8 +274,8 @@ TEST(SetupFlow, RestartFailuresStillEndNormally) {
 }
 
 // Going on past the Windows-directory dialog copies into "\SYSTEM32\" of the drive that is
-// current at the copy (the install disk); Windows then cannot find the driver there, so the
-// handshake fails and setup ends without a message.
+// current at the copy (the install disk). The driver still opens from beside SETUP.EXE, where
+// Windows looks first, so the run goes on to its end.
 TEST(SetupFlow, UnreadableWindowsDirectoryCopiesToTheRootOfTheCurrentDrive) {
     TestImage image;
     FromSample(image, "nt40");
@@ -283,13 +283,33 @@ TEST(SetupFlow, UnreadableWindowsDirectoryCopiesToTheRootOfTheCurrentDrive) {
 
     ChildResult result = RunSetup(image, sCmd, {{"GetWindowsDirectoryA", "*"}});
     ASSERT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 100, 5000}));
+    EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 100, 5000, 700}));
     EXPECT_EQ(
         FilesCopied(result.report),
         (std::vector<std::string>{"A:\\SYSTEM32\\TONEBAY.DLL", "A:\\SYSTEM32\\QVHWCTL.DAT",
                                   "A:\\SYSTEM32\\MIX.EXE", "A:\\SYSTEM32\\DRIVERS\\TONEBAY.SYS"}));
     EXPECT_TRUE(BoxTexts(result.report).empty());
     EXPECT_FALSE(image.Exists("C:\\WINNT\\system32\\TONEBAY.DLL"));
+}
+
+// The configure step reads the card data file of the system directory, not the install disk's.
+TEST(SetupFlow, CardDataComesFromTheSystemDirectory) {
+    TestImage image;
+    FromSample(image, "nt40");
+    std::string sCardData = image.Read("A:\\QVHWCTL.DAT");
+    image.File("C:\\WINNT\\system32\\QVHWCTL.DAT", sCardData);
+    sCardData.replace(sCardData.find("Create=1"), 8, "Create=0");
+    image.File("A:\\QVHWCTL.DAT", sCardData);
+    // The disk's own copy is not copied over the system directory's.
+    std::string sSetupInf = image.Read("A:\\SETUP.INF");
+    sSetupInf.erase(sSetupInf.find("QVHWCTL.DAT"), 12);
+    image.File("A:\\SETUP.INF", sSetupInf);
+    std::string sCmd = UseAnswers(image, "");
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(result.exitCode, 0) << result.output;
+    EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+    EXPECT_EQ(result.report["api_calls"].value("FCreateProgManGroup", 0), 1);
 }
 
 TEST(SetupFlow, UnreadableWindowsDirectoryAndTheUserQuits) {

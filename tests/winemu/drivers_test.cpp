@@ -22,6 +22,14 @@ std::u16string Wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
 
+// The calls and messages in the report, in order.
+std::vector<std::string> MessageNames(winemu::Machine& machine) {
+    std::vector<std::string> names;
+    for (const auto& entry : machine.Report()["driver_messages"])
+        names.push_back(entry.value("call", entry.value("message", std::string())));
+    return names;
+}
+
 std::string Driver(int install) {
     return "[Driver]\nInstall=" + std::to_string(install) + "\n";
 }
@@ -34,24 +42,27 @@ LRESULT InstallAnswer(HDRVR hdrvr) {
     return answer;
 }
 
-TEST(OpenDriver, LooksInTheCurrentThenTheSystemThenTheWindowsDirectory) {
+TEST(OpenDriver, LooksWhereLoadLibraryLooks) {
     struct Row {
         const char* name;
-        bool inCurrent, inSystem, inWindows;
+        bool inProgram, inCurrent, inSystem, inWindows;
         LRESULT answer; // the Install= of the copy found; 0: none found
     };
-    // Each copy answers differently: current 11, system 12, Windows 13; the disk's copy 14.
+    // Each copy answers differently: the program's folder (the install disk, where setup was
+    // started) 14, current 11, system 12, Windows 13.
     const Row rows[] = {
-        {"all three", true, true, true, 11},
-        {"system and Windows", false, true, true, 12},
-        {"Windows only", false, false, true, 13},
-        {"only on the install disk", false, false, false, 0},
+        {"all four", true, true, true, true, 14},
+        {"all but the program's folder", false, true, true, true, 11},
+        {"system and Windows", false, false, true, true, 12},
+        {"Windows only", false, false, false, true, 13},
+        {"nowhere", false, false, false, false, 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TestImage image;
-        image.Folder("C:\\WINNT\\system32").Folder("C:\\WORK");
-        image.File("A:\\TONEBAY.DLL", Driver(14));
+        image.Folder("A:\\").Folder("C:\\WINNT\\system32").Folder("C:\\WORK");
+        if (row.inProgram)
+            image.File("A:\\TONEBAY.DLL", Driver(14));
         if (row.inCurrent)
             image.File("C:\\WORK\\TONEBAY.DLL", Driver(11));
         if (row.inSystem)
@@ -72,6 +83,25 @@ TEST(OpenDriver, LooksInTheCurrentThenTheSystemThenTheWindowsDirectory) {
     }
 }
 
+// Without a section, a name that the Drivers32 key maps opens the file it maps to.
+TEST(OpenDriver, ANameInDrivers32OpensItsFile) {
+    TestImage image;
+    image.File("C:\\WINNT\\system32\\QVSOUND.DRV", Driver(21));
+    image.File("C:\\WINNT\\system32\\TONEBAY.DLL", Driver(22));
+    image.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
+                   "Drivers32]\n\"tonebay.dll\"=\"QVSOUND.DRV\"\n");
+    ActiveMachine machine(image);
+    machine.M().CurrentDirectory() = "C:\\WINNT\\system32";
+
+    HDRVR hdrvr = OpenDriver(kTonebay, nullptr, 0);
+    ASSERT_NE(hdrvr, nullptr);
+    EXPECT_EQ(InstallAnswer(hdrvr), 21);
+    const WCHAR section[] = {'D', 'r', 'i', 'v', 'e', 'r', 's', 0};
+    hdrvr = OpenDriver(kTonebay, section, 0);
+    ASSERT_NE(hdrvr, nullptr);
+    EXPECT_EQ(InstallAnswer(hdrvr), 22);
+}
+
 TEST(OpenDriver, RefusesWhatIsNoDriver) {
     struct Row {
         const char* name;
@@ -84,6 +114,8 @@ TEST(OpenDriver, RefusesWhatIsNoDriver) {
         {"binary", "MZ\x90\x00\x03", nullptr},
         {"fault on the name", "[Driver]\n", "tonebay.dll"},
         {"fault on every call", "[Driver]\n", "*"},
+        {"refuses to load", "[Driver]\nLoad=0\n", nullptr},
+        {"refuses to open", "[Driver]\nOpen=0\n", nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -114,7 +146,21 @@ TEST(OpenDriver, AnOpenDriverIsAHandleUntilClosed) {
     // A closed driver takes no more messages.
     EXPECT_EQ(SendDriverMessage(hdrvr, DRV_INSTALL, 0, 0), 0);
     EXPECT_EQ(CloseDriver(hdrvr, 0, 0), 0);
-    EXPECT_EQ(machine.M().Report()["driver_messages"].size(), 0u);
+    EXPECT_EQ(MessageNames(machine.M()),
+              (std::vector<std::string>{"OpenDriver", "DRV_LOAD", "DRV_ENABLE", "DRV_OPEN",
+                                        "CloseDriver", "DRV_CLOSE", "DRV_DISABLE", "DRV_FREE"}));
+}
+
+TEST(OpenDriver, ARefusedOpenUnloadsTheDriver) {
+    TestImage image;
+    image.File("A:\\TONEBAY.DLL", "[Driver]\nOpen=0\n");
+    ActiveMachine machine(image);
+    EXPECT_EQ(OpenDriver(kTonebay, nullptr, 7), nullptr);
+    EXPECT_EQ(MessageNames(machine.M()),
+              (std::vector<std::string>{"OpenDriver", "DRV_LOAD", "DRV_ENABLE", "DRV_OPEN",
+                                        "DRV_DISABLE", "DRV_FREE"}));
+    EXPECT_EQ(machine.M().Report()["driver_messages"][3]["lparam2"], 7);
+    EXPECT_EQ(machine.M().Report()["driver_messages"][0]["opened"], false);
 }
 
 TEST(OpenDriver, FailedCloseLeavesTheDriverOpen) {
@@ -213,6 +259,15 @@ TEST(SendDriverMessage, InstallAndConfigureStoreTheParameters) {
             EXPECT_EQ(driver.M().Reg().Find(kParameters), nullptr);
         }
     }
+
+    // The driver writes through the registry functions: the machine's faults reach it.
+    OpenTonebay driver("[Driver]\n[Parameters]\nCurrentProduct=12\nCOMOption=3\n");
+    ASSERT_NE(driver.hdrvr, nullptr);
+    driver.M().Fault().Add("RegSetValueExA", "COMOption");
+    SendDriverMessage(driver.hdrvr, DRV_INSTALL, 0, 0);
+    EXPECT_EQ(driver.M().Reg().GetDword(kParameters, "CurrentProduct"), 12u);
+    EXPECT_EQ(driver.M().Reg().Value(kParameters, "COMOption"), nullptr);
+    EXPECT_EQ(driver.M().Objects().CountOpen(winemu::HandleKind::RegistryKey), 0u);
 }
 
 TEST(SendDriverMessage, ServiceKeyIsNamedAfterTheFilesBaseName) {
@@ -228,7 +283,7 @@ TEST(SendDriverMessage, ServiceKeyIsNamedAfterTheFilesBaseName) {
                   "HKLM\\SYSTEM\\CurrentControlSet\\Services\\QVSOUND\\Parameters\\Device0",
                   "CurrentProduct"),
               8u);
-    EXPECT_EQ(machine.M().Report()["driver_messages"][0]["driver"], "QVSOUND.DRV");
+    EXPECT_EQ(machine.M().Report()["driver_messages"][1]["driver"], "QVSOUND.DRV");
 }
 
 TEST(SendDriverMessage, EachMessageIsReported) {
@@ -241,11 +296,17 @@ TEST(SendDriverMessage, EachMessageIsReported) {
     EXPECT_EQ(SendDriverMessage(driver.hdrvr, DRV_CONFIGURE, 5, 0), 0);
 
     const nlohmann::json expected = nlohmann::json::parse(R"([
+      {"call": "OpenDriver", "driver": "TONEBAY.DLL", "section": null, "lparam2": 0,
+       "opened": true},
+      {"driver": "TONEBAY.DLL", "message": "DRV_LOAD", "answer": 1, "lparam1": 0, "lparam2": 0},
+      {"driver": "TONEBAY.DLL", "message": "DRV_ENABLE", "answer": 1, "lparam1": 0, "lparam2": 0},
+      {"driver": "TONEBAY.DLL", "message": "DRV_OPEN", "answer": 1, "lparam1": 0, "lparam2": 0},
       {"driver": "TONEBAY.DLL", "message": "DRV_INSTALL", "answer": 2, "lparam1": 0,
        "config": {"size": )" + std::to_string(sizeof(DRVCONFIGINFO)) +
                                                           R"(, "section_null": true,
                   "alias_null": true}},
-      {"driver": "TONEBAY.DLL", "message": "DRV_QUERYCONFIGURE", "answer": 1},
+      {"driver": "TONEBAY.DLL", "message": "DRV_QUERYCONFIGURE", "answer": 1, "lparam1": 0,
+       "lparam2": 0},
       {"driver": "TONEBAY.DLL", "message": "DRV_CONFIGURE", "answer": 0, "lparam1": 5,
        "config": null, "failed": true}
     ])");
