@@ -292,13 +292,14 @@ TEST(SetupFlow, UnreadableWindowsDirectoryCopiesToTheRootOfTheCurrentDrive) {
     EXPECT_FALSE(image.Exists("C:\\WINNT\\system32\\TONEBAY.DLL"));
 }
 
-// The configure step reads the card data file of the system directory, not the install disk's.
-TEST(SetupFlow, CardDataComesFromTheSystemDirectory) {
+// The configure step makes the system directory current, so the modem check reads the card data
+// file there, not the install disk's (which here says that the model has no modem).
+TEST(SetupFlow, TheModemCheckReadsTheSystemDirectorysCardData) {
     TestImage image;
-    FromSample(image, "nt40");
+    FromSample(image, "nt40-modem");
     std::string sCardData = image.Read("A:\\QVHWCTL.DAT");
     image.File("C:\\WINNT\\system32\\QVHWCTL.DAT", sCardData);
-    sCardData.replace(sCardData.find("Create=1"), 8, "Create=0");
+    sCardData.replace(sCardData.find("Modem=1"), 7, "Modem=0");
     image.File("A:\\QVHWCTL.DAT", sCardData);
     // The disk's own copy is not copied over the system directory's.
     std::string sSetupInf = image.Read("A:\\SETUP.INF");
@@ -309,7 +310,10 @@ TEST(SetupFlow, CardDataComesFromTheSystemDirectory) {
     ChildResult result = RunSetup(image, sCmd);
     ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(DialogIds(result.report), kCompleteRun);
-    EXPECT_EQ(result.report["api_calls"].value("FCreateProgManGroup", 0), 1);
+    EXPECT_TRUE(BoxTexts(result.report).empty());
+    EXPECT_EQ(result.after->Reg().GetString(
+                  "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", "COM2:"),
+              "57600,n,8,1");
 }
 
 TEST(SetupFlow, UnreadableWindowsDirectoryAndTheUserQuits) {
