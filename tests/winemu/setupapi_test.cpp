@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -30,17 +31,31 @@ const char* kInf = "; a modem\n"
                    "[Models]\n"
                    "%M1% = Inst1, ID_ONE\n"
                    "%M2% = Inst2, ID_TWO, ID_COMPAT\n"
+                   // Windows NT on x86 takes the most decorated install section there is.
                    "[Inst1]\n"
+                   "AddReg = Decoy\n"
+                   "[Inst1.NT]\n"
+                   "AddReg = Decoy\n"
+                   "[Inst1.NTx86]\n"
                    "AddReg = Reg1, Reg2\n"
+                   "DelReg = Del1\n"
                    "[Inst2]\n"
+                   "[Decoy]\n"
+                   "HKR,,Decoy,,1\n"
                    "[Reg1]\n"
                    "HKR,,Plain,,\"text, with comma\"\n"
                    "HKR,Sub,Number,0x10001,0x2a\n"
                    "HKR,,Bytes,1,01,ff\n"
                    "HKR,,Multi,0x10000,one,two\n"
+                   "HKR, Settings, CallSetupFailTimer,, S7=<#>\n" // five fields, no key
                    "[Reg2]\n"
                    "HKR,,Percent,,\"100%%\"\n"
                    "HKLM,SOFTWARE\\Modems,Added,,yes\n"
+                   "HKCR,QVModem,,,\"Modem class\"\n"
+                   "HKU,.DEFAULT\\Modems,Added,,yes\n"
+                   "[Del1]\n"
+                   "HKLM,SOFTWARE\\Modems\\Old\n"
+                   "HKLM,SOFTWARE\\Modems,Gone\n"
                    "[Strings]\n"
                    "Prov=\"Provider Co\"\n"
                    "Mfg=\"Maker Co\"\n"
@@ -229,6 +244,9 @@ TEST(SetupDiSelectOEMDrv, NoInfInTheDirectory) {
 TEST(SetupDiCallClassInstaller, InstallWritesTheClassSubkey) {
     Installer inst;
     inst.M().Reg().SetString(std::string(kClassKey) + "\\0000", "DriverDesc", "Older");
+    inst.M().Reg().SetString("HKLM\\SOFTWARE\\Modems\\Old", "Left", "over");
+    inst.M().Reg().SetString("HKLM\\SOFTWARE\\Modems", "Gone", "soon");
+    inst.M().Reg().SetString("HKLM\\SOFTWARE\\Modems", "Kept", "yes");
     inst.Create("ID_ONE");
     // Not before a driver is selected and the element registered.
     EXPECT_FALSE(SetupDiCallClassInstaller(DIF_INSTALLDEVICE, inst.list, &inst.data));
@@ -247,7 +265,8 @@ TEST(SetupDiCallClassInstaller, InstallWritesTheClassSubkey) {
     EXPECT_EQ(reg.GetString(key, "ProviderName"), "Provider Co");
     EXPECT_EQ(reg.GetString(key, "Manufacturer"), "Maker Co");
     EXPECT_EQ(reg.GetString(key, "InfPath"), "MODEM.INF");
-    EXPECT_EQ(reg.GetString(key, "InfSection"), "Inst1");
+    EXPECT_EQ(reg.GetString(key, "InfSection"), "Inst1.NTx86");
+    EXPECT_EQ(reg.Value(key, "Decoy"), nullptr);
     EXPECT_EQ(reg.GetString(key, "MatchingDeviceId"), "id_one");
     EXPECT_EQ(reg.GetString(key, "Plain"), "text, with comma");
     EXPECT_EQ(reg.GetString(key, "Percent"), "100%");
@@ -260,7 +279,16 @@ TEST(SetupDiCallClassInstaller, InstallWritesTheClassSubkey) {
     ASSERT_NE(multi, nullptr);
     EXPECT_EQ(multi->type, static_cast<DWORD>(REG_MULTI_SZ));
     EXPECT_EQ(multi->data, (std::vector<BYTE>{'o', 'n', 'e', 0, 't', 'w', 'o', 0, 0}));
+    EXPECT_EQ(reg.GetString(key + "\\Settings", "CallSetupFailTimer"), "S7=<#>");
     EXPECT_EQ(reg.GetString("HKLM\\SOFTWARE\\Modems", "Added"), "yes");
+    EXPECT_EQ(reg.GetString("HKLM\\SOFTWARE\\Classes\\QVModem", ""), "Modem class");
+    // This machine keeps no other users' hives: the line is named, not lost silently.
+    EXPECT_EQ(winemu::setupapi::CurrentTrace().unheldRegLines,
+              std::vector<std::string>{"HKU,.DEFAULT\\Modems"});
+    // DelReg lines go first: a whole key, and one value of a key that stays.
+    EXPECT_EQ(reg.Find("HKLM\\SOFTWARE\\Modems\\Old"), nullptr);
+    EXPECT_EQ(reg.Value("HKLM\\SOFTWARE\\Modems", "Gone"), nullptr);
+    EXPECT_EQ(reg.GetString("HKLM\\SOFTWARE\\Modems", "Kept"), "yes");
     // The device instance points at its driver key.
     EXPECT_EQ(reg.GetString("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\ID_ONE\\0000", "Driver"),
               "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0001");
