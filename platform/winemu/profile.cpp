@@ -1,6 +1,8 @@
 // KERNEL32 profile (INI) reading over files on the machine's drives, the way Windows reads them:
 // sections and keys without regard to case, the first match wins, blanks around keys and values
 // dropped, ';' lines are comments, and the double-zero lists of the enumeration forms.
+// GetPrivateProfileSectionA delivers a line as "key=value" with the blanks around "=" and at the
+// ends dropped, as Windows and Wine deliver it: "  %A,B% = Inst, ID7 " reads "%A,B%=Inst, ID7".
 #include "winemu/dbcs.h"
 #include "winemu/machine.h"
 #include "winemu/profile.h"
@@ -35,9 +37,11 @@ std::string_view Arg(LPCSTR text) {
     return text ? std::string_view(text) : std::string_view();
 }
 
-// White space as the profile reader sees it, with the DOS end-of-file mark.
+// White space as the profile reader sees it, with the DOS end-of-file mark and the zero byte
+// that a file written with its C terminator ends in: neither makes a line of its own.
 bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == '\x1a';
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' ||
+           c == '\x1a' || c == '\0';
 }
 
 std::string_view Trim(std::string_view text) {
@@ -52,9 +56,14 @@ IniFile Parse(std::string_view text) {
     IniFile file;
     IniSection* section = nullptr; // lines before the first section belong to none
     while (!text.empty()) {
-        size_t end = text.find('\n');
+        // A line ends at CR LF, LF, or a lone CR.
+        size_t end = text.find_first_of("\r\n");
         std::string_view line = Trim(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        if (end != std::string_view::npos && text[end] == '\r' && next < text.size() &&
+            text[next] == '\n')
+            ++next;
+        text.remove_prefix(next);
         if (line.empty() || line.front() == ';')
             continue;
         if (line.front() == '[') {
@@ -273,6 +282,7 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefau
     std::optional<std::string> value = FindValue(Load(lpFileName), lpAppName, lpKeyName);
     if (!value)
         return static_cast<UINT>(nDefault);
+    machine.LastError() = ERROR_SUCCESS;
     std::string_view text = Unquote(*value);
     if (text.empty())
         return static_cast<UINT>(nDefault);
@@ -303,6 +313,8 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
         return count;
     }
     std::optional<std::string> value = FindValue(file, lpAppName, lpKeyName);
+    if (value)
+        machine.LastError() = ERROR_SUCCESS;
     return PutString(value ? Unquote(*value) : fallback, lpReturnedString, nSize);
 }
 
@@ -316,5 +328,8 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
         return 0;
     }
     std::optional<IniFile> file = faulted ? std::nullopt : Load(lpFileName);
-    return PutList(SectionLines(FindSection(file, lpAppName)), lpReturnedString, nSize);
+    const IniSection* section = FindSection(file, lpAppName);
+    if (section)
+        machine.LastError() = ERROR_SUCCESS;
+    return PutList(SectionLines(section), lpReturnedString, nSize);
 }

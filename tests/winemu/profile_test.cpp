@@ -238,10 +238,13 @@ TEST_F(ProfileFixture, IntegersAreReadAsWindowsReadsThem) {
     EXPECT_EQ(GetPrivateProfileIntA(nullptr, "plain", 9, "READ.INI"), 9u);
 }
 
+// Lines end at CR LF, LF or a lone CR; the zero byte that ends a file written with its C
+// terminator is no line.
 TEST_F(ProfileFixture, SectionDeliversKeyEqualsValueLines) {
     image.File("C:\\WINNT\\system32\\section.ini",
-               "[section1]\r\nname1=val1\r\nname2=\r\nname3\r\n; note\r\n name4 = val4 \r\n"
-               "[section2]\r\n[section3]\r\n=val5\r\n");
+               std::string("[section1]\r\nname1=val1\nname2=\rname3\r\n; note\r\n name4 = val4 \r\n"
+                           "[section2]\r\n[section3]\r\n=val5\r\n\0",
+                           93));
     const std::string all("name1=val1\0name2=\0name3\0name4=val4\0\0", 36);
     struct Row {
         const char* section;
@@ -264,9 +267,14 @@ TEST_F(ProfileFixture, SectionDeliversKeyEqualsValueLines) {
     for (const Row& row : rows) {
         SCOPED_TRACE(std::string(row.section) + " in " + std::to_string(row.size));
         Buffer buffer;
+        M().LastError() = 0xDEADBEEF;
         EXPECT_EQ(GetPrivateProfileSectionA(row.section, buffer.bytes, row.size, ".\\section.ini"),
                   row.length);
         EXPECT_EQ(buffer.Text(row.expected.size() + 1), row.expected + kJunk);
+        // A section that was read, even an empty one, leaves no error behind.
+        if (std::string(row.section) != "missing") {
+            EXPECT_EQ(M().LastError(), static_cast<DWORD>(ERROR_SUCCESS));
+        }
     }
     M().LastError() = 0;
     Buffer buffer;
