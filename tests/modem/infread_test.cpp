@@ -109,8 +109,10 @@ TEST(FReadModemInf, Examples) {
          "Modem One", "MDMID01"},
         {"compatible IDs follow", Inf("Mfg=Models", "%Modem1% = ModemInstall, MDMID01, COMPAT1"),
          TRUE, "Modem One", "MDMID01, COMPAT1"},
-        // The first comma of the entry decides, even inside the key (the profile reader
-        // delivers the entry as "key=value").
+        // The first comma of the entry decides, even inside the key. The profile reader
+        // delivers the line as Windows and Wine 8 do (measured under Wine): the blanks around
+        // "=" dropped, "%A,B%=Inst, ID7". So the hardware ID is "B%=Inst, ID7", not the
+        // "B% = Inst, ID7" that the line as written would give.
         {"comma inside the key", Inf("Mfg=Models", "%A,B% = Inst, ID7", "A,B=\"AB modem\"\n"), TRUE,
          "AB modem", "B%=Inst, ID7"},
         // The key is the rest of the entry, "Modem=Inst, ID7", which [Strings] does not hold.
@@ -142,6 +144,25 @@ TEST(FReadModemInf, MissingFileReadsNothingAndSucceeds) {
     EXPECT_TRUE(FReadModemInf());
     EXPECT_STREQ(szDeviceDescription, "");
     EXPECT_STREQ(szHardwareId, "EARLIER");
+}
+
+// A second reading in the same process takes nothing from the first: a manufacturer entry
+// without "=" names no model section and no description key.
+TEST(FReadModemInf, ASecondReadingStartsAfresh) {
+    ModemMachine machine(12, 2, nullptr, Inf("Mfg=Models", "%Modem1% = Inst, ID7").c_str());
+    machine.image.File("C:\\WINNT\\system32\\SECOND.INF", Inf("Models", "%Modem1% = Inst, ID8"));
+    machine.Boot();
+    std::strcpy(szModemInfPath, "C:\\WINNT\\system32\\QVMODEM.INF");
+    BOOL fFirst = FReadModemInf();
+    std::string sFirst = szDeviceDescription;
+    std::strcpy(szModemInfPath, "C:\\WINNT\\system32\\SECOND.INF");
+    BOOL fSecond = FReadModemInf();
+
+    EXPECT_TRUE(fFirst);
+    EXPECT_EQ(sFirst, "Modem One");
+    EXPECT_TRUE(fSecond);
+    EXPECT_STREQ(szDeviceDescription, "");
+    EXPECT_STREQ(szHardwareId, "ID7");
 }
 
 TEST(FReadModemInf, OverlongKeyAndHardwareIdAreCut) {
