@@ -204,6 +204,11 @@ LONG CreateKeyImpl(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, PHKEY phkResul
     return ERROR_SUCCESS;
 }
 
+// The string types, whose terminating zero Windows NT looks after.
+bool IsStringType(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
 // The data of a value into a caller's buffer of *lpcbData bytes.
 LONG QueryValueImpl(const RegKey& key, LPCSTR lpValueName, LPDWORD lpType, LPBYTE lpData,
                     LPDWORD lpcbData) {
@@ -222,6 +227,10 @@ LONG QueryValueImpl(const RegKey& key, LPCSTR lpValueName, LPDWORD lpType, LPBYT
             return ERROR_MORE_DATA;
         }
         std::copy(value->data.begin(), value->data.end(), lpData);
+        // A string stored without its terminating zero gets one where the buffer has room; the
+        // count stays that of the data.
+        if (IsStringType(value->type) && size > 0 && lpData[size - 1] != 0 && *lpcbData > size)
+            lpData[size] = 0;
     }
     if (lpcbData != nullptr)
         *lpcbData = size;
@@ -348,6 +357,11 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
         return result;
     if (lpData == nullptr && cbData != 0)
         return ERROR_NOACCESS;
+    // A string whose count left out its terminating zero is stored with it, as Windows NT
+    // does: the count grows by one when the byte after it is that zero. Bytes inside the count
+    // stay as written.
+    if (IsStringType(dwType) && cbData > 0 && lpData[cbData - 1] != 0 && lpData[cbData] == 0)
+        ++cbData;
     SetValueImpl(*ref.key, lpValueName, dwType, lpData, cbData);
     return ERROR_SUCCESS;
 }

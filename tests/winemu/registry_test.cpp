@@ -275,23 +275,26 @@ TEST_F(RegistryTest, AccessRightsTable) {
 // ---------------------------------------------------------------------------------------------
 // Values
 
-TEST_F(RegistryTest, StringValuesKeepTheExactBytesAndCountWritten) {
+// A string whose count leaves out the terminating zero that follows it is stored with that zero,
+// as Windows NT does; bytes inside the count stay as written.
+TEST_F(RegistryTest, StringValuesGainTheTerminatorTheCountLeftOut) {
     struct Row {
         const char* name;
-        std::string bytes; // as handed to RegSetValueExA, count included
+        std::string bytes; // as handed to RegSetValueExA, count included (a zero follows)
+        std::string stored;
     };
     const Row rows[] = {
-        {"Terminated", std::string("COM2\0", 5)},
-        {"NoTerminator", std::string("COM2", 4)},
-        {"JunkAfterZero", std::string("ab\0XY", 5)},
-        {"EmbeddedZero", std::string("a\0b\0", 4)},
-        {"Empty", std::string()},
+        {"Terminated", std::string("COM2\0", 5), std::string("COM2\0", 5)},
+        {"NoTerminator", std::string("COM2", 4), std::string("COM2\0", 5)},
+        {"JunkAfterZero", std::string("ab\0XY", 5), std::string("ab\0XY\0", 6)},
+        {"EmbeddedZero", std::string("a\0b\0", 4), std::string("a\0b\0", 4)},
+        {"Empty", std::string(), std::string()},
     };
     HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Values");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, row.name, 0, REG_SZ,
-                                                reinterpret_cast<const BYTE*>(row.bytes.data()),
+                                                reinterpret_cast<const BYTE*>(row.bytes.c_str()),
                                                 static_cast<DWORD>(row.bytes.size())));
         BYTE buffer[16];
         std::memset(buffer, kJunk, sizeof buffer);
@@ -299,9 +302,29 @@ TEST_F(RegistryTest, StringValuesKeepTheExactBytesAndCountWritten) {
         DWORD type = kJunkDword;
         ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, row.name, NULL, &type, buffer, &size));
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
-        ASSERT_EQ(row.bytes.size(), size);
-        EXPECT_EQ(0, std::memcmp(buffer, row.bytes.data(), size));
-        EXPECT_EQ(kJunk, buffer[size]); // nothing added after the data
+        ASSERT_EQ(row.stored.size(), size);
+        EXPECT_EQ(0, std::memcmp(buffer, row.stored.data(), size));
+        EXPECT_EQ(kJunk, buffer[size]); // nothing added after terminated data
+    }
+    // Binary data keeps its count whatever follows it.
+    const BYTE binary[] = {'a', 'b', 0};
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "Binary", 0, REG_BINARY, binary, 2));
+    EXPECT_EQ(Reg().Value("HKLM\\SOFTWARE\\Values", "Binary")->data, Bytes("ab"));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+
+    // A string stored without its zero (from registry.reg) is read with one added where the
+    // buffer has room; the count stays that of the data.
+    Reg().Set("HKLM\\SOFTWARE\\Values", "Bare", REG_SZ, Bytes("COM2"));
+    key = Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Values", KEY_QUERY_VALUE);
+    for (DWORD room : {5u, 4u}) {
+        SCOPED_TRACE(room);
+        BYTE buffer[8];
+        std::memset(buffer, kJunk, sizeof buffer);
+        DWORD size = room;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "Bare", NULL, NULL, buffer, &size));
+        EXPECT_EQ(4u, size);
+        EXPECT_EQ(room > 4 ? 0 : kJunk, buffer[4]);
+        EXPECT_EQ(kJunk, buffer[5]);
     }
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
 }
