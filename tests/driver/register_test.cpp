@@ -140,8 +140,8 @@ TEST(FRegisterMultimediaDriver, OtherVersionsGetTheDriverListsOnly) {
 // What a resource subkey must hold afterwards.
 struct ResourceState {
     const char* subkey;
-    enum { Absent, Untouched, NotLast, Last } state;
-    DWORD physDevId; // for NotLast and Last
+    enum { Absent, Untouched, NotLast, Last, NotLastStale } state; // Stale: kept "Old" texts
+    DWORD physDevId;                                               // for NotLast and Last
     const char* description;
 };
 
@@ -168,6 +168,13 @@ void CheckResources(RegMachine& machine, const std::vector<ResourceState>& expec
             machine.ExpectValueNames(key, {"PhysDevID", "Active"});
             machine.ExpectValue(key, "PhysDevID", REG_DWORD, Dword(s.physDevId));
             machine.ExpectValue(key, "Active", REG_DWORD, Dword(0));
+            break;
+        case ResourceState::NotLastStale:
+            // A subkey that is not the last gets no texts: those it had stay as they were.
+            machine.ExpectValue(key, "PhysDevID", REG_DWORD, Dword(s.physDevId));
+            machine.ExpectValue(key, "Active", REG_DWORD, Dword(0));
+            machine.ExpectValue(key, "Description", REG_SZ, Sz("Old"));
+            machine.ExpectValue(key, "FriendlyName", REG_SZ, Sz("Old"));
             break;
         case ResourceState::Last:
             machine.ExpectValueNames(key, {"PhysDevID", "Active", "Description", "FriendlyName"});
@@ -233,6 +240,27 @@ TEST(FRegisterMultimediaDriver, WindowsNT40MediaResources) {
          "MMDRV.DLL<0000>"},
         {"all 101 TONEBAY.DLL subkeys", Subkeys("TONEBAY.DLL", 0, 100), 1, all101,
          "TONEBAY.DLL<0000>"},
+        {"subkeys named in another letter case",
+         Subkeys("tonebay.dll", 0, 1),
+         1,
+         {{"TONEBAY.DLL<0000>", S::NotLast, 1, nullptr},
+          {"TONEBAY.DLL<0001>", S::Last, 0, "FM Synth"}},
+         "TONEBAY.DLL<0001>"},
+        {"0000 missing while 0001 exists",
+         Subkeys("TONEBAY.DLL", 1, 1),
+         1,
+         {{"TONEBAY.DLL<0000>", S::NotLast, 1, nullptr},
+          {"TONEBAY.DLL<0001>", S::Last, 0, "FM Synth"},
+          {"TONEBAY.DLL<0002>", S::Absent, 0, nullptr}},
+         "TONEBAY.DLL<0001>"},
+        {"stale descriptions on a subkey that is no longer the last",
+         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\MediaResources\\MIDI\\"
+         "TONEBAY.DLL<0000>]\n\"Description\"=\"Old\"\n\"FriendlyName\"=\"Old\"\n\n" +
+             Subkeys("TONEBAY.DLL", 1, 1),
+         1,
+         {{"TONEBAY.DLL<0000>", S::NotLastStale, 1, nullptr},
+          {"TONEBAY.DLL<0001>", S::Last, 0, "FM Synth"}},
+         "TONEBAY.DLL<0001>"},
     };
     for (const ResourceRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -247,6 +275,24 @@ TEST(FRegisterMultimediaDriver, WindowsNT40MediaResources) {
         machine.ExpectValue(kUserMidiMap, "CurrentInstrument", REG_SZ, Instrument(row.instrument));
         EXPECT_TRUE(machine.M().Objects().Leaks().empty());
     }
+}
+
+// Entries already there: the driver lists are overwritten with exactly their data, and a
+// "Mapping Name" that an NT 4.0 machine carries from elsewhere is left alone.
+TEST(FRegisterMultimediaDriver, ExistingEntriesOnWindowsNT40) {
+    RegMachine machine(
+        "4.0", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32]\n"
+               "\"wave\"=\"SNDBLAST.DRV,with,more,text\"\n\"midi\"=dword:00000007\n\n"
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Midimap]\n"
+               "\"Mapping Name\"=\"Old Map\"\n\n");
+    fMidiMapperDefault = 1;
+
+    EXPECT_EQ(FRegisterMultimediaDriver(), TRUE);
+
+    machine.ExpectDriverLists(); // "MIDI" replaced "midi", in type and data alike
+    machine.ExpectValue(kVersionKey + "\\Midimap", "Mapping Name", REG_SZ, Sz("Old Map"));
+    EXPECT_EQ(machine.CurrentInstrument(), Instrument("TONEBAY.DLL<0000>"));
+    EXPECT_TRUE(machine.M().Objects().Leaks().empty());
 }
 
 TEST(FRegisterMultimediaDriver, RunningAgainKeepsTheSameDevices) {
