@@ -46,34 +46,43 @@ std::vector<int> DialogIds(const nlohmann::json& report) {
 
 const std::vector<int> kCompleteRun = {5100, 100, 5000, 700};
 
+// Also when the modem's INF file presets another port: the modem just installed takes the port.
 TEST(ModemScenario, UnattendedRunInstallsTheModemOnCom2) {
-    TestImage image;
-    FromSample(image, "nt40-modem");
-    ChildResult result = RunSetup(image, kAnswers);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
-    EXPECT_TRUE(BoxTexts(result.report).empty());
-    EXPECT_TRUE(result.report["open_handles"].empty());
-    EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+    for (bool fPreset : {false, true}) {
+        SCOPED_TRACE(fPreset ? "INF presets AttachedTo COM1" : "sample INF");
+        TestImage image;
+        FromSample(image, "nt40-modem");
+        if (fPreset) {
+            std::string sInf = image.Read("A:\\QVMODEM.INF");
+            sInf.replace(sInf.find("[All]\n"), 6, "[All]\nHKR,,AttachedTo,,COM1\n");
+            image.File("A:\\QVMODEM.INF", sInf);
+        }
+        ChildResult result = RunSetup(image, kAnswers);
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_TRUE(BoxTexts(result.report).empty());
+        EXPECT_TRUE(result.report["open_handles"].empty());
+        EXPECT_EQ(DialogIds(result.report), kCompleteRun);
 
-    winemu::Registry& reg = result.after->Reg();
-    const std::string modem = std::string(kClassKey) + "\\0000";
-    EXPECT_EQ(reg.GetString(modem, "DriverDesc"), "16-bit Sound Board 28.8 Modem");
-    EXPECT_EQ(reg.GetString(modem, "InfPath"), "QVMODEM.INF");
-    const winemu::RegValue* attached = reg.Value(modem, "AttachedTo");
-    ASSERT_NE(attached, nullptr);
-    EXPECT_EQ(attached->data, (std::vector<BYTE>{'C', 'O', 'M', '2', 0}));
-    const winemu::RegValue* line = reg.Value(kPortsKey, "COM2:");
-    ASSERT_NE(line, nullptr);
-    EXPECT_EQ(line->data.size(), 12u);
-    EXPECT_EQ(reg.GetString(kPortsKey, "COM2:"), "57600,n,8,1");
-    // The machine's own subkey of COM2 is the port subkey; COM1's is left alone.
-    const std::string com2 = std::string(kSerialKey) + "\\Serial10001";
-    EXPECT_EQ(reg.GetString(com2, "DosDevices"), "COM2");
-    EXPECT_EQ(reg.GetDword(com2, "ForceFifoEnable"), 1u);
-    EXPECT_EQ(reg.GetDword(com2, "Interrupt"), 3u);
-    EXPECT_EQ(reg.GetDword(com2, "PortAddress"), 0x2F8u);
-    EXPECT_EQ(reg.GetString(std::string(kSerialKey) + "\\Serial10000", "DosDevices"), "COM1");
-    EXPECT_EQ(reg.Find(kSerialKey)->subkeys.size(), 2u);
+        winemu::Registry& reg = result.after->Reg();
+        const std::string modem = std::string(kClassKey) + "\\0000";
+        EXPECT_EQ(reg.GetString(modem, "DriverDesc"), "16-bit Sound Board 28.8 Modem");
+        EXPECT_EQ(reg.GetString(modem, "InfPath"), "QVMODEM.INF");
+        const winemu::RegValue* attached = reg.Value(modem, "AttachedTo");
+        ASSERT_NE(attached, nullptr);
+        EXPECT_EQ(attached->data, (std::vector<BYTE>{'C', 'O', 'M', '2', 0}));
+        const winemu::RegValue* line = reg.Value(kPortsKey, "COM2:");
+        ASSERT_NE(line, nullptr);
+        EXPECT_EQ(line->data.size(), 12u);
+        EXPECT_EQ(reg.GetString(kPortsKey, "COM2:"), "57600,n,8,1");
+        // The machine's own subkey of COM2 is the port subkey; COM1's is left alone.
+        const std::string com2 = std::string(kSerialKey) + "\\Serial10001";
+        EXPECT_EQ(reg.GetString(com2, "DosDevices"), "COM2");
+        EXPECT_EQ(reg.GetDword(com2, "ForceFifoEnable"), 1u);
+        EXPECT_EQ(reg.GetDword(com2, "Interrupt"), 3u);
+        EXPECT_EQ(reg.GetDword(com2, "PortAddress"), 0x2F8u);
+        EXPECT_EQ(reg.GetString(std::string(kSerialKey) + "\\Serial10000", "DosDevices"), "COM1");
+        EXPECT_EQ(reg.Find(kSerialKey)->subkeys.size(), 2u);
+    }
 }
 
 TEST(ModemScenario, ModelWithoutModemPassesSilently) {
@@ -99,6 +108,8 @@ TEST(ModemScenario, EachFailureShowsItsMessageAndSetupGoesOn) {
     const Row rows[] = {
         {"overlong model section", {}, longModels.c_str(), "File error! Modem can't be installed."},
         {"device installer", {{"SetupDiSelectOEMDrv", "*"}}, nullptr, notInstalled},
+        // Windows NT 3.51 may have no device installer at all.
+        {"no SETUPAPI.DLL", {{"LoadLibraryA", "SETUPAPI"}}, nullptr, notInstalled},
         {"no driver for the modem",
          {},
          "[Version]\nSignature=$CHICAGO$\nClass=Modem\n"

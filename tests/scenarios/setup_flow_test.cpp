@@ -67,6 +67,8 @@ TEST(SetupFlow, FreshNt40InstallsEverythingAndRestarts) {
     EXPECT_TRUE(result.report["restart_requested"].get<bool>());
     EXPECT_TRUE(result.report["open_handles"].empty());
     EXPECT_TRUE(BoxTexts(result.report).empty());
+    // The frame's title (its bitmap is checked by the toolkit, which refuses another one).
+    EXPECT_EQ(result.report["window_title"], "16-bit Sound Board NT Driver Setup");
     EXPECT_EQ(image.Read("C:\\WINNT\\system32\\drivers\\TONEBAY.SYS"),
               image.Read("A:\\TONEBAY.SYS"));
     EXPECT_EQ(image.Read("C:\\WINNT\\system32\\MIX.EXE"), image.Read("A:\\MIX.EXE"));
