@@ -97,7 +97,8 @@ void ConfirmQuit(void) {
 
 void AbortSetup(void) {
     CHAR szEvent[16];
-    // Entered again from inside the termination that this path began: that termination goes on.
+    // Entered from inside a termination that this path already began: the process ends
+    // without starting that termination over.
     BOOL fInsideTermination = fFatal && fTerminating;
 
     // Once the path has been entered, a failure inside it goes straight to the end.
