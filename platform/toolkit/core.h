@@ -102,7 +102,7 @@ class Ui {
     virtual void CloseModeless(HWND window) = 0;
     // The copy gauge: done of total files, the one just copied.
     virtual void Progress(size_t done, size_t total, std::string_view file) = 0;
-    virtual void MessageBox(std::string_view text, std::string_view caption, UINT style) = 0;
+    virtual void ShowMessageBox(std::string_view text, std::string_view caption, UINT style) = 0;
     virtual HCURSOR WaitCursor() = 0;
     virtual BOOL RestoreCursor(HCURSOR cursor) = 0;
     // Program groups, made where the user finds them. folder and shortcut say where, if anywhere.

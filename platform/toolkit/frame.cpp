@@ -210,7 +210,7 @@ void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) {
     std::string_view text = szText ? szText : "";
     std::string_view caption = szCaption ? szCaption : "";
     toolkit::CurrentHost().MessageBoxShown(text, caption, uStyle);
-    toolkit::CurrentUi().MessageBox(text, caption, uStyle);
+    toolkit::CurrentUi().ShowMessageBox(text, caption, uStyle);
 }
 
 HCURSOR WINAPI HShowWaitCursor(void) {

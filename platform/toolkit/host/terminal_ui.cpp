@@ -152,7 +152,7 @@ class TerminalScreen : public Ui {
             << percent << "% " << file << '\n';
     }
 
-    void MessageBox(std::string_view text, std::string_view caption, UINT) override {
+    void ShowMessageBox(std::string_view text, std::string_view caption, UINT) override {
         std::ostream& out = winemu::Current().Console();
         PrintFrame(out, caption, text);
         out << "  [OK]\n";
