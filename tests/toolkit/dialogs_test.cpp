@@ -250,6 +250,81 @@ TEST_F(DialogTest, UnknownDialogsFailAndAreNotShown) {
     EXPECT_EQ(Report()["dialogs"], nlohmann::json::array());
 }
 
+// The terminal with windows for modeless dialogs, as the Windows builds have them: each window
+// opened gets its own handle, and the handles closed are kept in order.
+class WindowedUi : public toolkit::Ui {
+  public:
+    HWND OpenFrame() override { return Base().OpenFrame(); }
+    HINSTANCE FrameInstance() override { return Base().FrameInstance(); }
+    void CloseFrame() override { Base().CloseFrame(); }
+    bool SetBitmap(UINT id) override { return Base().SetBitmap(id); }
+    BOOL RunModal(const qvxcui::DialogTemplate& d, const std::string* answer) override {
+        return Base().RunModal(d, answer);
+    }
+    BOOL OpenModeless(const qvxcui::DialogTemplate& d, HWND& window) override {
+        BOOL ok = Base().OpenModeless(d, window);
+        window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(d.id));
+        return ok;
+    }
+    void CloseModeless(HWND window) override {
+        closed.push_back(static_cast<UINT>(reinterpret_cast<ULONG_PTR>(window)));
+    }
+    void Progress(size_t done, size_t total, std::string_view file) override {
+        if (closed.empty() || closed.back() != 5000) {
+            progressWhileUp.push_back(done);
+        }
+        Base().Progress(done, total, file);
+    }
+    void ShowMessageBox(std::string_view t, std::string_view c, UINT s) override {
+        Base().ShowMessageBox(t, c, s);
+    }
+    HCURSOR WaitCursor() override { return Base().WaitCursor(); }
+    BOOL RestoreCursor(HCURSOR h) override { return Base().RestoreCursor(h); }
+    bool MakeGroup(std::string_view g, std::string& f) override { return Base().MakeGroup(g, f); }
+    bool ShowGroup(std::string_view g, std::string_view c, std::string& f) override {
+        return Base().ShowGroup(g, c, f);
+    }
+    bool AddItem(std::string_view g, std::string_view i, std::string_view c, std::string& f,
+                 std::string& s) override {
+        return Base().AddItem(g, i, c, f, s);
+    }
+
+    std::vector<UINT> closed;
+    std::vector<size_t> progressWhileUp;
+
+  private:
+    static toolkit::Ui& Base() { return toolkit::DefaultUi(); }
+};
+
+// A modeless dialog's window goes with its dialog, the billboard's with the copy, and whatever
+// is still up with the frame; none is closed twice.
+TEST_F(DialogTest, ModelessWindowsCloseWithTheirDialogsTheCopyAndTheFrame) {
+    image.File("A:\\SETUP.INF", "[Library Files]\nTONEBAY.DLL\n");
+    image.File("A:\\TONEBAY.DLL", "driver");
+    WindowedUi ui;
+    toolkit::SetUi(&ui);
+    Start(testsupport::UseAnswers(image, ""));
+    ASSERT_TRUE(Show(5100, "FModelessDlgProc"));
+    ASSERT_TRUE(Show(100, "FInfoDlgProc"));
+    EXPECT_TRUE(FKillNDialogs(1));
+    EXPECT_TRUE(ui.closed.empty()); // the welcome dialog had no window left open
+    EXPECT_TRUE(FKillNDialogs(-1));
+    EXPECT_EQ(ui.closed, std::vector<UINT>{5100});
+
+    ASSERT_TRUE(FOpenInf("A:\\setup.inf", 1, 0));
+    ASSERT_TRUE(FAddSectionFilesToCopyList("Library Files", "A:\\", "C:\\WINNT\\SYSTEM32\\"));
+    ASSERT_TRUE(FAddToBillboardList("qvxcui.dll", 5000, "FModelessDlgProc", 5));
+    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), 0) << console.str();
+    EXPECT_EQ(ui.closed, (std::vector<UINT>{5100, 5000}));
+    EXPECT_EQ(ui.progressWhileUp, (std::vector<size_t>{0, 1}));
+
+    ASSERT_TRUE(Show(5100, "FModelessDlgProc"));
+    TerminateFrame();
+    EXPECT_EQ(ui.closed, (std::vector<UINT>{5100, 5000, 5100}));
+    EXPECT_TRUE(FKillNDialogs(-1));
+    EXPECT_EQ(ui.closed.size(), 3u);
+}
+
 TEST_F(DialogTest, StackRemovesLastShownOrAll) {
     Start(testsupport::UseAnswers(image, ""));
     ASSERT_TRUE(Show(5100, "FModelessDlgProc"));
