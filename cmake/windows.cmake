@@ -17,8 +17,6 @@ add_library(win32_headers INTERFACE)
 target_include_directories(win32_headers INTERFACE ${CMAKE_SOURCE_DIR}/platform/toolkit/include)
 add_library(win32_platform INTERFACE)
 target_link_libraries(win32_platform INTERFACE toolkit advapi32 winmm user32 gdi32 comctl32)
-# TEMPORARY until SETUPAPI.DLL is loaded at run time: remove at merge.
-target_link_libraries(win32_platform INTERFACE setupapi)
 
 add_subdirectory(platform/toolkit)
 add_subdirectory(platform/qvxcui)

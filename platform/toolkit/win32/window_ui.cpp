@@ -134,8 +134,9 @@ class WindowScreen : public Ui {
   public:
     HWND OpenFrame() override {
         instance_ = GetModuleHandleA(nullptr);
-        INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
-        InitCommonControlsEx(&controls);
+        // The first COMCTL32 of Windows NT 4.0 has no InitCommonControlsEx; this call
+        // registers the progress bar there and everywhere since.
+        InitCommonControls();
         WNDCLASSA frameClass{};
         frameClass.lpfnWndProc = FrameProc;
         frameClass.hInstance = instance_;
