@@ -43,14 +43,16 @@ std::string ReadWholeFile(const std::filesystem::path& file, const std::string& 
     std::error_code ec;
     if (std::filesystem::is_directory(file, ec))
         throw BootError(name, 0, "is a folder, not a file");
-    std::ifstream in(file, std::ios::binary);
+    // Read straight into one string of the file's size: a large registry is held only once.
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in)
         throw BootError(name, 0, "cannot be read");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
+    std::string text(static_cast<size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!in || in.gcount() != static_cast<std::streamsize>(text.size()))
         throw BootError(name, 0, "cannot be read");
-    return text.str();
+    return text;
 }
 
 // A decimal number up to max: "010" is ten; no sign, no base prefix.
@@ -66,6 +68,17 @@ uint64_t ParseDecimal(std::string_view value, uint64_t max, const std::string& f
             throw BootError(file, line, "'" + std::string(value) + "' is too large");
     }
     return n;
+}
+
+// registry.reg read a line at a time: a large registry is never held twice.
+Registry ReadRegistryFile(const std::filesystem::path& file, UINT codePage) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec))
+        throw BootError("registry.reg", 0, "is a folder, not a file");
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw BootError("registry.reg", 0, "cannot be read");
+    return Registry::FromRegStream(in, "registry.reg", codePage);
 }
 
 UINT ParseUnsigned(const std::string& value, const std::string& file, int line) {
@@ -303,6 +316,12 @@ class AtomicFile {
         }
     }
 
+    // Leaves the old file as it is.
+    void Discard() {
+        ::close(fd_);
+        fd_ = -1;
+    }
+
     void Commit() {
         if (::fsync(fd_) != 0)
             Fail("cannot write");
@@ -340,12 +359,21 @@ BootError::BootError(std::string file, int line, const std::string& message)
                          message),
       file_(std::move(file)), line_(line) {}
 
+namespace {
+
+// ASCII letters only: Windows folds no other byte of an ANSI name.
+inline unsigned char Upper(char c) {
+    unsigned char b = static_cast<unsigned char>(c);
+    return b >= 'a' && b <= 'z' ? static_cast<unsigned char>(b - 'a' + 'A') : b;
+}
+
+} // namespace
+
 bool NameEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
+        if (a[i] != b[i] && Upper(a[i]) != Upper(b[i]))
             return false;
     }
     return true;
@@ -354,8 +382,8 @@ bool NameEquals(std::string_view a, std::string_view b) {
 bool NameLess::operator()(std::string_view a, std::string_view b) const {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        int ca = std::toupper(static_cast<unsigned char>(a[i]));
-        int cb = std::toupper(static_cast<unsigned char>(b[i]));
+        unsigned char ca = Upper(a[i]);
+        unsigned char cb = Upper(b[i]);
         if (ca != cb)
             return ca < cb;
     }
@@ -384,8 +412,7 @@ std::unique_ptr<Machine> Machine::Boot(const std::filesystem::path& dir) {
     machine->faults_ = std::move(faults);
     std::filesystem::path reg = dir / "registry.reg";
     if (std::filesystem::exists(reg, ec))
-        machine->registry_ = Registry::FromRegText(ReadWholeFile(reg, "registry.reg"),
-                                                   "registry.reg", config.codePage);
+        machine->registry_ = ReadRegistryFile(reg, config.codePage);
     machine->registry_.SetCodePage(config.codePage);
     machine->savedRegistry_ = RegistryDigest(machine->registry_);
     // A run killed while saving left its temporary file; the registry.reg beside it is whole.
@@ -419,13 +446,19 @@ UINT Machine::Run(const std::function<void()>& fn) {
 }
 
 bool Machine::SaveRegistry() const {
-    size_t digest = RegistryDigest(registry_);
-    if (savedRegistry_ == digest)
-        return false;
+    // One pass writes the text and its digest; the same digest as before leaves the old file.
     AtomicFile file(dir_ / "registry.reg");
-    registry_.WriteRegText([&file](std::string_view piece) { file.Write(piece); });
+    TextDigest digest;
+    registry_.WriteRegText([&](std::string_view piece) {
+        digest.Add(piece);
+        file.Write(piece);
+    });
+    if (savedRegistry_ == digest.Value()) {
+        file.Discard();
+        return false;
+    }
     file.Commit();
-    savedRegistry_ = digest;
+    savedRegistry_ = digest.Value();
     return true;
 }
 
@@ -435,12 +468,33 @@ void Machine::WriteReport(const std::filesystem::path& file) const {
     out.Commit();
 }
 
+void TextDigest::Add(std::string_view text) {
+    while (!text.empty()) {
+        size_t n = std::min(text.size(), kBlock - block_.size());
+        block_.append(text.substr(0, n));
+        text.remove_prefix(n);
+        if (block_.size() == kBlock)
+            Fold();
+    }
+}
+
+size_t TextDigest::Value() {
+    Fold();
+    return value_ ^ length_;
+}
+
+void TextDigest::Fold() {
+    if (block_.empty())
+        return;
+    value_ = (value_ ^ std::hash<std::string_view>{}(block_)) * 0x100000001b3ull;
+    length_ += block_.size();
+    block_.clear();
+}
+
 size_t RegistryDigest(const Registry& registry) {
-    size_t digest = 0;
-    registry.WriteRegText([&digest](std::string_view piece) {
-        digest = (digest ^ std::hash<std::string_view>{}(piece)) * 0x100000001b3ull + piece.size();
-    });
-    return digest;
+    TextDigest digest;
+    registry.WriteRegText([&digest](std::string_view piece) { digest.Add(piece); });
+    return digest.Value();
 }
 
 Machine& Current() {

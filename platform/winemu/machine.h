@@ -160,6 +160,9 @@ class Registry {
     void WriteRegText(const std::function<void(std::string_view)>& sink) const;
     static Registry FromRegText(std::string_view text, const std::string& fileName,
                                 UINT codePage = 1252);
+    // The same read from a file a line at a time.
+    static Registry FromRegStream(std::istream& in, const std::string& fileName,
+                                  UINT codePage = 1252);
 
     UINT CodePage() const { return codePage_; }
     void SetCodePage(UINT codePage) { codePage_ = codePage; }
@@ -329,6 +332,21 @@ class Machine {
 
 // machine.ini's text applied to a configuration and faults; throws BootError with the line.
 void ReadMachineIni(std::string_view text, MachineConfig& config, Faults& faults);
+
+// A digest of a text given in pieces of any size: the same text gives the same digest however
+// it is cut.
+class TextDigest {
+  public:
+    void Add(std::string_view text);
+    size_t Value();
+
+  private:
+    static constexpr size_t kBlock = 64 * 1024;
+    void Fold();
+    std::string block_;
+    size_t value_ = 0;
+    size_t length_ = 0;
+};
 
 // A digest of the registry's written form, to tell whether a run changed it.
 size_t RegistryDigest(const Registry& registry);

@@ -5,6 +5,7 @@
 #include "winemu/dbcs.h"
 
 #include <cstdio>
+#include <istream>
 
 namespace winemu {
 
@@ -180,14 +181,18 @@ class RegReader {
   public:
     RegReader(std::string_view text, const std::string& fileName, UINT codePage)
         : text_(text), fileName_(fileName), codePage_(codePage) {}
+    // A file read a line at a time, so that a large registry is never held whole as text.
+    RegReader(std::istream& in, const std::string& fileName, UINT codePage)
+        : in_(&in), fileName_(fileName), codePage_(codePage) {}
 
     Registry Read() {
         Registry registry;
         registry.SetCodePage(codePage_);
-        if (text_.substr(0, 3) == "\xEF\xBB\xBF")
-            pos_ = 3;
         std::string_view header;
-        if (!NextLine(header) || TrimRight(header) != "REGEDIT4")
+        bool any = NextLine(header);
+        if (header.substr(0, 3) == "\xEF\xBB\xBF")
+            header.remove_prefix(3);
+        if (!any || TrimRight(header) != "REGEDIT4")
             Fail("the first line is not REGEDIT4");
         RegKey* key = nullptr;
         std::string_view line;
@@ -206,6 +211,8 @@ class RegReader {
         }
         if (key != nullptr)
             key->values.shrink_to_fit();
+        if (in_ != nullptr && in_->bad())
+            throw BootError(fileName_, 0, "cannot be read");
         return registry;
     }
 
@@ -216,6 +223,15 @@ class RegReader {
 
     // The next physical line without its line end (LF or CRLF); false at the end of the text.
     bool NextLine(std::string_view& line) {
+        if (in_ != nullptr) {
+            if (!std::getline(*in_, lineBuffer_))
+                return false;
+            line = lineBuffer_;
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            ++lineNumber_;
+            return true;
+        }
         if (pos_ >= text_.size())
             return false;
         size_t end = text_.find('\n', pos_);
@@ -409,6 +425,8 @@ class RegReader {
     }
 
     std::string_view text_;
+    std::istream* in_ = nullptr;
+    std::string lineBuffer_;
     const std::string& fileName_;
     UINT codePage_;
     size_t pos_ = 0;
@@ -433,6 +451,10 @@ std::string Registry::ToRegText() const {
 
 Registry Registry::FromRegText(std::string_view text, const std::string& fileName, UINT codePage) {
     return RegReader(text, fileName, codePage).Read();
+}
+
+Registry Registry::FromRegStream(std::istream& in, const std::string& fileName, UINT codePage) {
+    return RegReader(in, fileName, codePage).Read();
 }
 
 } // namespace winemu
