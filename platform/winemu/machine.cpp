@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <system_error>
 #include <unistd.h>
 
@@ -43,7 +42,7 @@ std::string ReadWholeFile(const std::filesystem::path& file, const std::string& 
     std::error_code ec;
     if (std::filesystem::is_directory(file, ec))
         throw BootError(name, 0, "is a folder, not a file");
-    // Read straight into one string of the file's size: a large registry is held only once.
+    // Read straight into one string of the file's size.
     std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in)
         throw BootError(name, 0, "cannot be read");

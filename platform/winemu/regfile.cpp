@@ -14,6 +14,14 @@ namespace {
 // regedit starts a continuation line once a hex line reaches this width.
 constexpr size_t kHexLineWidth = 76;
 
+// Inside quotes, a lead byte and the byte after it are one character when that byte can be a
+// second byte (0x40 and up): then a 0x5C there is no escape, and a quote or a line end is never
+// taken into a character.
+bool PairsAt(UINT codePage, std::string_view text, size_t i) {
+    return IsLeadByte(codePage, static_cast<unsigned char>(text[i])) && i + 1 < text.size() &&
+           static_cast<unsigned char>(text[i + 1]) >= 0x40;
+}
+
 // Collects the text and hands it to the sink a piece at a time.
 class RegWriter {
   public:
@@ -37,7 +45,7 @@ class RegWriter {
     void AppendEscaped(std::string_view text) {
         for (size_t i = 0; i < text.size(); ++i) {
             char c = text[i];
-            if (CharBytes(codePage_, text, i) == 2) {
+            if (PairsAt(codePage_, text, i)) {
                 buffer_ += c;
                 buffer_ += text[++i];
                 continue;
@@ -90,7 +98,7 @@ class RegWriter {
             AppendEscaped(value.name);
             buffer_ += "\"=";
         }
-        if (value.type == REG_SZ && IsPlainString(value.data)) {
+        if (value.type == REG_SZ && IsPlainString(codePage_, value.data)) {
             std::string_view text(reinterpret_cast<const char*>(value.data.data()),
                                   value.data.size() - 1);
             buffer_ += '"';
@@ -148,12 +156,19 @@ class RegWriter {
     static constexpr size_t kPiece = 64 * 1024;
 
     // A REG_SZ that is plain text followed by exactly one zero, which a quoted string gives back.
-    static bool IsPlainString(const std::vector<BYTE>& data) {
+    // A lead byte that stands alone would take the escape or quote after it when read back.
+    static bool IsPlainString(UINT codePage, const std::vector<BYTE>& data) {
         if (data.empty() || data.back() != 0)
             return false;
-        for (size_t i = 0; i + 1 < data.size(); ++i) {
-            if (data[i] == 0 || data[i] == '\n' || data[i] == '\r')
+        std::string_view text(reinterpret_cast<const char*>(data.data()), data.size() - 1);
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == 0 || text[i] == '\n' || text[i] == '\r')
                 return false;
+            if (IsLeadByte(codePage, static_cast<unsigned char>(text[i]))) {
+                if (!PairsAt(codePage, text, i))
+                    return false;
+                ++i;
+            }
         }
         return true;
     }
@@ -287,7 +302,7 @@ class RegReader {
         std::string out;
         size_t i = 1;
         for (; i < s.size() && s[i] != '"'; ++i) {
-            if (CharBytes(codePage_, s, i) == 2) {
+            if (PairsAt(codePage_, s, i)) {
                 out += s[i];
                 out += s[++i];
                 continue;

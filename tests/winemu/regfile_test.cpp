@@ -198,6 +198,14 @@ TEST(RegFile, DoubleByteCharactersEndingIn5CStayWhole) {
     ASSERT_EQ(1u, key->subkeys.size());
     EXPECT_EQ(hyo + "X", key->subkeys.begin()->second->name);
     EXPECT_EQ(text, r.ToRegText());
+
+    // A lead byte standing alone before a quote or a backslash cannot be quoted: it goes as hex.
+    for (std::string lone : {"\x95\"", "\x95\\", "x\x95"}) {
+        r.Set("HKLM\\SOFTWARE", "lone", REG_SZ, Bytes(lone + '\0'));
+        Registry back = Registry::FromRegText(r.ToRegText(), "registry.reg", 932);
+        ASSERT_NE(nullptr, back.Value("HKLM\\SOFTWARE", "lone")) << lone;
+        EXPECT_EQ(Bytes(lone + '\0'), back.Value("HKLM\\SOFTWARE", "lone")->data) << lone;
+    }
 }
 
 TEST(RegFile, MalformedLinesNameTheFileAndLine) {
