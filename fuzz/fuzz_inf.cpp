@@ -11,9 +11,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     winemu::Machine& m =
         fuzzing::MachineWithFile(std::string_view(reinterpret_cast<const char*>(data), size));
     GUID guid{};
-    char className[64];
+    char className[64] = "";
     DWORD required = 0;
-    if (SetupDiGetINFClassA("A:\\INPUT.INF", &guid, className, sizeof className, &required))
+    if (!SetupDiGetINFClassA("A:\\INPUT.INF", &guid, className, sizeof className, &required))
         return 0;
     HDEVINFO list = SetupDiCreateDeviceInfoList(&guid, NULL);
     if (list == INVALID_HANDLE_VALUE)

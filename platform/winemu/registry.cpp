@@ -66,6 +66,8 @@ void RegValues::push_back(RegValue value) {
 }
 
 RegValues::iterator RegValues::erase(iterator first, iterator last) {
+    if (first == last)
+        return last; // nothing to take out: the index stands
     iterator next = items_.erase(first, last);
     size_t at = static_cast<size_t>(next - items_.begin());
     Rebuild();
