@@ -2,6 +2,8 @@
 // byte and character counts and access checks. They return their error and leave GetLastError.
 #include "winemu/machine.h"
 
+#include "winemu/dbcs.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -112,9 +114,10 @@ LONG Walk(const std::shared_ptr<RegKey>& from, std::string_view subKey, bool cre
     if (!subKey.empty() && subKey.front() == '\\')
         return ERROR_BAD_PATHNAME;
     std::shared_ptr<RegKey> key = from;
+    const UINT codePage = Current().Config().codePage; // a 0x5C trail byte is no separator
     size_t start = 0;
     while (start < subKey.size()) {
-        size_t end = std::min(subKey.find('\\', start), subKey.size());
+        size_t end = winemu::FindSeparator(codePage, subKey, start);
         std::string_view part = subKey.substr(start, end - start);
         start = end + 1;
         if (part.empty())

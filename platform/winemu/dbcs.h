@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,29 @@ inline bool NameEqualsIn(UINT codePage, std::string_view a, std::string_view b) 
         i += n;
     }
     return true;
+}
+
+// Where the next backslash at or after from lies (text.size() when there is none); from must
+// start a character. A 0x5C that is the second byte of a double-byte character is no separator.
+inline size_t FindSeparator(UINT codePage, std::string_view text, size_t from) {
+    if (codePage != 932) {
+        size_t at = text.find('\\', from);
+        return at == std::string_view::npos ? text.size() : at;
+    }
+    size_t i = from;
+    while (i < text.size() && text[i] != '\\')
+        i += CharBytes(codePage, text, i);
+    return std::min(i, text.size());
+}
+
+// Characters in text (a double-byte character counts one).
+inline size_t CharCount(UINT codePage, std::string_view text) {
+    if (codePage != 932)
+        return text.size();
+    size_t count = 0;
+    for (size_t i = 0; i < text.size(); i += CharBytes(codePage, text, i))
+        ++count;
+    return count;
 }
 
 // Drops the separators that end a folder path ("C:\\WINNT\\" -> "C:\\WINNT") but keeps a root's

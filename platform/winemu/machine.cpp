@@ -4,13 +4,17 @@
 
 #include "winemu/dbcs.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <system_error>
+#include <unistd.h>
 
 namespace winemu {
 
@@ -35,38 +39,153 @@ std::string Trim(std::string_view s) {
 }
 
 std::string ReadWholeFile(const std::filesystem::path& file, const std::string& name) {
-    std::ifstream in(file, std::ios::binary);
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec))
+        throw BootError(name, 0, "is a folder, not a file");
+    // Read straight into one string of the file's size.
+    std::ifstream in(file, std::ios::binary | std::ios::ate);
     if (!in)
         throw BootError(name, 0, "cannot be read");
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad())
+    std::string text(static_cast<size_t>(in.tellg()), '\0');
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!in || in.gcount() != static_cast<std::streamsize>(text.size()))
         throw BootError(name, 0, "cannot be read");
-    return text.str();
+    return text;
+}
+
+// A decimal number up to max: "010" is ten; no sign, no base prefix.
+uint64_t ParseDecimal(std::string_view value, uint64_t max, const std::string& file, int line) {
+    if (value.empty())
+        throw BootError(file, line, "a number is expected");
+    uint64_t n = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9')
+            throw BootError(file, line, "'" + std::string(value) + "' is not a decimal number");
+        n = n * 10 + static_cast<uint64_t>(c - '0');
+        if (n > max)
+            throw BootError(file, line, "'" + std::string(value) + "' is too large");
+    }
+    return n;
+}
+
+// registry.reg read a line at a time: a large registry is never held twice.
+Registry ReadRegistryFile(const std::filesystem::path& file, UINT codePage) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec))
+        throw BootError("registry.reg", 0, "is a folder, not a file");
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw BootError("registry.reg", 0, "cannot be read");
+    return Registry::FromRegStream(in, "registry.reg", codePage);
 }
 
 UINT ParseUnsigned(const std::string& value, const std::string& file, int line) {
-    if (value.empty())
-        throw BootError(file, line, "a number is expected");
-    char* end = nullptr;
-    unsigned long n = std::strtoul(value.c_str(), &end, 0);
-    if (*end != '\0' || n > 0xFFFFFFFFul)
-        throw BootError(file, line, "'" + value + "' is not a number");
-    return static_cast<UINT>(n);
+    return static_cast<UINT>(ParseDecimal(value, 0xFFFFFFFFu, file, line));
 }
 
+// The calls that can be made to fail: those the machine and the toolkit check, and WM_QUIT.
+constexpr std::string_view kFaultableApis[] = {
+    "AdjustTokenPrivileges",
+    "CloseDriver",
+    "CopyFileA",
+    "CreateDirectoryA",
+    "ExitWindowsEx",
+    "FAddSectionFilesToCopyList",
+    "FAddToBillboardList",
+    "FCreateProgManGroup",
+    "FCreateProgManItem",
+    "FDoDialogExt",
+    "FInitializeInstall",
+    "FKillNDialogs",
+    "FOpenInf",
+    "FRestoreCursor",
+    "FSetBitmap",
+    "FSetSymbolValue",
+    "FShowProgManGroup",
+    "GetCurrentDirectoryA",
+    "GetFileAttributesA",
+    "GetPrivateProfileIntA",
+    "GetPrivateProfileSectionA",
+    "GetPrivateProfileStringA",
+    "GetProcAddress",
+    "GetSystemDirectoryA",
+    "GetWindowsDirectoryA",
+    "GrcCopyFilesInCopyList",
+    "InitializeFrame",
+    "LoadLibraryA",
+    "LookupPrivilegeValueA",
+    "MessageBoxA",
+    "OpenDriver",
+    "OpenProcessToken",
+    "RegCloseKey",
+    "RegCreateKeyA",
+    "RegCreateKeyExA",
+    "RegDeleteKeyA",
+    "RegEnumKeyA",
+    "RegEnumKeyExA",
+    "RegOpenKeyA",
+    "RegOpenKeyExA",
+    "RegQueryInfoKeyA",
+    "RegQueryValueA",
+    "RegQueryValueExA",
+    "RegSetValueA",
+    "RegSetValueExA",
+    "SendDriverMessage",
+    "SetCurrentDirectoryA",
+    "SetWindowTextA",
+    "SetupDiCallClassInstaller",
+    "SetupDiCreateDeviceInfoA",
+    "SetupDiCreateDeviceInfoList",
+    "SetupDiDestroyDeviceInfoList",
+    "SetupDiGetDeviceInstallParamsA",
+    "SetupDiGetDriverInstallParamsA",
+    "SetupDiGetINFClassA",
+    "SetupDiGetSelectedDriverA",
+    "SetupDiRegisterDeviceInfo",
+    "SetupDiSelectOEMDrv",
+    "SetupDiSetDeviceInstallParamsA",
+    "SetupDiSetDriverInstallParamsA",
+    "WM_QUIT",
+    "midiInGetNumDevs",
+    "midiOutGetNumDevs",
+    "waveInGetNumDevs",
+    "waveOutGetNumDevs",
+};
+
+bool IsFaultableApi(std::string_view api) {
+    return std::any_of(std::begin(kFaultableApis), std::end(kFaultableApis),
+                       [api](std::string_view known) { return NameEquals(known, api); });
+}
+
+// The lines of a text file: each ends at CR LF, LF or a lone CR.
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) {
+            lines.push_back(text.substr(start));
+            break;
+        }
+        lines.push_back(text.substr(start, end - start));
+        start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+    }
+    return lines;
+}
+
+} // namespace
+
 // machine.ini: [Machine], [Devices] and [Faults]; every key optional.
-void ApplyMachineIni(const std::string& text, MachineConfig& config, Faults& faults) {
+void ReadMachineIni(std::string_view text, MachineConfig& config, Faults& faults) {
     const std::string file = "machine.ini";
-    std::istringstream in(text);
-    std::string raw;
+    if (text.substr(0, 3) == "\xEF\xBB\xBF")
+        text.remove_prefix(3);
     std::string section;
     int line = 0;
-    while (std::getline(in, raw)) {
+    for (std::string_view raw : SplitLines(text)) {
         ++line;
-        if (!raw.empty() && raw.back() == '\r')
-            raw.pop_back();
-        std::string l = raw;
+        std::string l(raw);
         size_t comment = l.find(';');
         if (comment != std::string::npos)
             l.erase(comment);
@@ -130,11 +249,17 @@ void ApplyMachineIni(const std::string& text, MachineConfig& config, Faults& fau
         } else {
             if (value.empty())
                 throw BootError(file, line, "a fault needs a text, * or #N");
+            if (!IsFaultableApi(key))
+                throw BootError(file, line, "no call named " + key + " can be made to fail");
             if (value[0] == '#') {
-                char* end = nullptr;
-                long n = std::strtol(value.c_str() + 1, &end, 10);
-                if (*end != '\0' || n <= 0)
-                    throw BootError(file, line, "#N needs a call number from 1");
+                bool digits =
+                    value.size() > 1 && std::all_of(value.begin() + 1, value.end(),
+                                                    [](char c) { return c >= '0' && c <= '9'; });
+                uint64_t n = digits ? ParseDecimal(std::string_view(value).substr(1),
+                                                   uint64_t{1} << 32, file, line)
+                                    : 0;
+                if (n < 1 || n > 0x7FFFFFFF)
+                    throw BootError(file, line, "#N needs a call number from 1 to 2147483647");
             }
             faults.Add(key, value);
         }
@@ -143,6 +268,8 @@ void ApplyMachineIni(const std::string& text, MachineConfig& config, Faults& fau
     TrimTrailingSeparators(config.codePage, config.windowsDirectory);
     TrimTrailingSeparators(config.codePage, config.currentDirectory);
 }
+
+namespace {
 
 nlohmann::json EmptyReport() {
     return nlohmann::json{{"exit_code", nullptr},
@@ -155,19 +282,74 @@ nlohmann::json EmptyReport() {
                           {"program_groups", nlohmann::json::array()}};
 }
 
-// Writes a file beside its final place, then renames it over, so a reader never sees half.
-void WriteAtomically(const std::filesystem::path& file, const std::string& text) {
-    std::filesystem::path temp = file;
-    temp += ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.flush();
-        if (!out)
-            throw std::runtime_error("cannot write " + temp.string());
+// A file written under a temporary name beside its final place, flushed to the disk and renamed
+// over, then the folder flushed: a reader or a power cut sees the old file or the new one. On any
+// failure the temporary file is removed and the old file stays.
+class AtomicFile {
+  public:
+    explicit AtomicFile(std::filesystem::path file) : file_(std::move(file)), temp_(file_) {
+        temp_ += ".tmp";
+        fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd_ < 0)
+            Fail("cannot create");
     }
-    std::filesystem::rename(temp, file);
-}
+    ~AtomicFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!done_) {
+            std::error_code ec;
+            std::filesystem::remove(temp_, ec);
+        }
+    }
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    void Write(std::string_view text) {
+        while (!text.empty()) {
+            ssize_t n = ::write(fd_, text.data(), text.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                Fail("cannot write");
+            text.remove_prefix(static_cast<size_t>(n));
+        }
+    }
+
+    // Leaves the old file as it is.
+    void Discard() {
+        ::close(fd_);
+        fd_ = -1;
+    }
+
+    void Commit() {
+        if (::fsync(fd_) != 0)
+            Fail("cannot write");
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0)
+            Fail("cannot write");
+        if (std::rename(temp_.c_str(), file_.c_str()) != 0)
+            Fail("cannot rename over " + file_.string() + " from");
+        done_ = true;
+        // The rename itself reaches the disk only with its folder.
+        std::filesystem::path folder = file_.parent_path();
+        int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+
+  private:
+    [[noreturn]] void Fail(const std::string& what) const {
+        throw std::runtime_error(what + " " + temp_.string() + ": " + std::strerror(errno));
+    }
+
+    std::filesystem::path file_;
+    std::filesystem::path temp_;
+    int fd_ = -1;
+    bool done_ = false;
+};
 
 } // namespace
 
@@ -176,12 +358,21 @@ BootError::BootError(std::string file, int line, const std::string& message)
                          message),
       file_(std::move(file)), line_(line) {}
 
+namespace {
+
+// ASCII letters only: Windows folds no other byte of an ANSI name.
+inline unsigned char Upper(char c) {
+    unsigned char b = static_cast<unsigned char>(c);
+    return b >= 'a' && b <= 'z' ? static_cast<unsigned char>(b - 'a' + 'A') : b;
+}
+
+} // namespace
+
 bool NameEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
+        if (a[i] != b[i] && Upper(a[i]) != Upper(b[i]))
             return false;
     }
     return true;
@@ -190,8 +381,8 @@ bool NameEquals(std::string_view a, std::string_view b) {
 bool NameLess::operator()(std::string_view a, std::string_view b) const {
     size_t n = std::min(a.size(), b.size());
     for (size_t i = 0; i < n; ++i) {
-        int ca = std::toupper(static_cast<unsigned char>(a[i]));
-        int cb = std::toupper(static_cast<unsigned char>(b[i]));
+        unsigned char ca = Upper(a[i]);
+        unsigned char cb = Upper(b[i]);
         if (ca != cb)
             return ca < cb;
     }
@@ -215,13 +406,16 @@ std::unique_ptr<Machine> Machine::Boot(const std::filesystem::path& dir) {
     Faults faults;
     std::filesystem::path ini = dir / "machine.ini";
     if (std::filesystem::exists(ini, ec))
-        ApplyMachineIni(ReadWholeFile(ini, "machine.ini"), config, faults);
+        ReadMachineIni(ReadWholeFile(ini, "machine.ini"), config, faults);
     auto machine = std::make_unique<Machine>(dir, config);
     machine->faults_ = std::move(faults);
     std::filesystem::path reg = dir / "registry.reg";
     if (std::filesystem::exists(reg, ec))
-        machine->registry_ =
-            Registry::FromRegText(ReadWholeFile(reg, "registry.reg"), "registry.reg");
+        machine->registry_ = ReadRegistryFile(reg, config.codePage);
+    machine->registry_.SetCodePage(config.codePage);
+    machine->savedRegistry_ = RegistryDigest(machine->registry_);
+    // A run killed while saving left its temporary file; the registry.reg beside it is whole.
+    std::filesystem::remove(dir / "registry.reg.tmp", ec);
     return machine;
 }
 
@@ -250,12 +444,56 @@ UINT Machine::Run(const std::function<void()>& fn) {
     return code;
 }
 
-void Machine::SaveRegistry() const {
-    WriteAtomically(dir_ / "registry.reg", registry_.ToRegText());
+bool Machine::SaveRegistry() const {
+    // One pass writes the text and its digest; the same digest as before leaves the old file.
+    AtomicFile file(dir_ / "registry.reg");
+    TextDigest digest;
+    registry_.WriteRegText([&](std::string_view piece) {
+        digest.Add(piece);
+        file.Write(piece);
+    });
+    if (savedRegistry_ == digest.Value()) {
+        file.Discard();
+        return false;
+    }
+    file.Commit();
+    savedRegistry_ = digest.Value();
+    return true;
 }
 
 void Machine::WriteReport(const std::filesystem::path& file) const {
-    WriteAtomically(file, report_.dump(2) + "\n");
+    AtomicFile out(file);
+    out.Write(report_.dump(2) + "\n");
+    out.Commit();
+}
+
+void TextDigest::Add(std::string_view text) {
+    while (!text.empty()) {
+        size_t n = std::min(text.size(), kBlock - block_.size());
+        block_.append(text.substr(0, n));
+        text.remove_prefix(n);
+        if (block_.size() == kBlock)
+            Fold();
+    }
+}
+
+size_t TextDigest::Value() {
+    Fold();
+    return value_ ^ length_;
+}
+
+void TextDigest::Fold() {
+    if (block_.empty())
+        return;
+    value_ = (value_ ^ std::hash<std::string_view>{}(block_)) * 0x100000001b3ull;
+    length_ += block_.size();
+    block_.clear();
+}
+
+size_t RegistryDigest(const Registry& registry) {
+    TextDigest digest;
+    registry.WriteRegText([&digest](std::string_view piece) { digest.Add(piece); });
+    return digest.Value();
 }
 
 Machine& Current() {

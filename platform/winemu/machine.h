@@ -18,6 +18,8 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <cstdint>
 #include <vector>
 
 namespace winemu {
@@ -55,10 +57,62 @@ struct RegValue {
     std::vector<BYTE> data; // exactly the bytes and count written
 };
 
+// The values of a key in the order first written. A key with more than a few values also keeps a
+// hash index of their names, so that a key of tens of thousands of values loads in linear time.
+class RegValues {
+  public:
+    using iterator = std::vector<RegValue>::iterator;
+    using const_iterator = std::vector<RegValue>::const_iterator;
+
+    RegValues() = default;
+    RegValues(const RegValues& other) : items_(other.items_) { Rebuild(); }
+    RegValues& operator=(const RegValues& other);
+    RegValues(RegValues&&) = default;
+    RegValues& operator=(RegValues&&) = default;
+
+    iterator begin() { return items_.begin(); }
+    iterator end() { return items_.end(); }
+    const_iterator begin() const { return items_.begin(); }
+    const_iterator end() const { return items_.end(); }
+    size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    RegValue& operator[](size_t i) { return items_[i]; }
+    const RegValue& operator[](size_t i) const { return items_[i]; }
+    RegValue& back() { return items_.back(); }
+    const RegValue& back() const { return items_.back(); }
+    RegValue& front() { return items_.front(); }
+    const RegValue& front() const { return items_.front(); }
+
+    void push_back(RegValue value);
+    template <class... Args> RegValue& emplace_back(Args&&... args) {
+        push_back(RegValue{std::forward<Args>(args)...});
+        return items_.back();
+    }
+    void resize(size_t count) {
+        items_.resize(count);
+        Rebuild();
+    }
+    // Renames through iterators are not seen until an erase or clear rebuilds the index.
+    iterator erase(iterator first, iterator last);
+    iterator erase(iterator at) { return erase(at, at + 1); }
+    void clear();
+    // Gives back the room that growing by one value at a time left over.
+    void shrink_to_fit() { items_.shrink_to_fit(); }
+
+    RegValue* Find(std::string_view name);
+    const RegValue* Find(std::string_view name) const;
+
+  private:
+    void Rebuild();
+    void Insert(uint32_t index);
+    std::vector<RegValue> items_;
+    std::vector<uint32_t> slots_; // open addressing: 0 is empty, else index + 1
+};
+
 struct RegKey {
     std::string name; // case preserved
     RegKey* parent = nullptr;
-    std::vector<RegValue> values;                                     // in the order first written
+    RegValues values;                                                 // in the order first written
     std::map<std::string, std::shared_ptr<RegKey>, NameLess> subkeys; // enumeration order
     bool deleted = false;
 
@@ -67,6 +121,12 @@ struct RegKey {
     RegKey* FindSubkey(std::string_view subkeyName) const;
     std::string Path() const; // "HKEY_LOCAL_MACHINE\\SOFTWARE\\..."
 };
+
+// Windows' limits on a registry: characters in a key name and in a value name, and levels of
+// keys below a root.
+constexpr size_t kMaxKeyNameChars = 255;
+constexpr size_t kMaxValueNameChars = 16383;
+constexpr size_t kMaxKeyDepth = 512;
 
 class Registry {
   public:
@@ -92,13 +152,25 @@ class Registry {
     // A REG_DWORD of exactly four bytes; nullopt otherwise.
     std::optional<DWORD> GetDword(std::string_view keyPath, std::string_view valueName) const;
 
-    // REGEDIT4 text of both roots, read and written back with no loss.
+    // REGEDIT4 text of both roots, read and written back with no loss. Key paths split at
+    // backslashes that are characters of their own in the code page (932: not a trail byte).
     std::string ToRegText() const;
-    static Registry FromRegText(std::string_view text, const std::string& fileName);
+    // The same text handed out in pieces of some kilobytes, so that a large registry is saved
+    // without a second copy of it in memory.
+    void WriteRegText(const std::function<void(std::string_view)>& sink) const;
+    static Registry FromRegText(std::string_view text, const std::string& fileName,
+                                UINT codePage = 1252);
+    // The same read from a file a line at a time.
+    static Registry FromRegStream(std::istream& in, const std::string& fileName,
+                                  UINT codePage = 1252);
+
+    UINT CodePage() const { return codePage_; }
+    void SetCodePage(UINT codePage) { codePage_ = codePage; }
 
   private:
     std::shared_ptr<RegKey> hklm_;
     std::shared_ptr<RegKey> hkcu_;
+    UINT codePage_ = 1252;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -190,7 +262,11 @@ class Machine {
 
     const std::filesystem::path& Dir() const { return dir_; }
     MachineConfig& Config() { return config_; }
-    Registry& Reg() { return registry_; }
+    // The registry splits key paths as the machine's code page says.
+    Registry& Reg() {
+        registry_.SetCodePage(config_.codePage);
+        return registry_;
+    }
     Faults& Fault() { return faults_; }
     Handles& Objects() { return handles_; }
     nlohmann::json& Report() { return report_; }
@@ -227,8 +303,11 @@ class Machine {
     // exit code and the handles left open in the report, and returns the exit code.
     UINT Run(const std::function<void()>& fn);
 
-    // Writes registry.reg back: a temporary file beside it, then a rename.
-    void SaveRegistry() const;
+    // Writes registry.reg back when the run changed it: a temporary file beside it, flushed to
+    // the disk, then renamed over, so that a power cut leaves the old file or the new one.
+    // Returns false when there was nothing to write; throws std::runtime_error when it fails,
+    // leaving the old file and no temporary one.
+    bool SaveRegistry() const;
     void WriteReport(const std::filesystem::path& file) const;
 
   private:
@@ -247,7 +326,30 @@ class Machine {
     std::ostream* console_ = nullptr;
     std::istream* input_ = nullptr;
     std::optional<std::filesystem::path> answersFile_;
+    // Digest of the registry as registry.reg holds it (booted or last saved), in written form.
+    mutable std::optional<size_t> savedRegistry_;
 };
+
+// machine.ini's text applied to a configuration and faults; throws BootError with the line.
+void ReadMachineIni(std::string_view text, MachineConfig& config, Faults& faults);
+
+// A digest of a text given in pieces of any size: the same text gives the same digest however
+// it is cut.
+class TextDigest {
+  public:
+    void Add(std::string_view text);
+    size_t Value();
+
+  private:
+    static constexpr size_t kBlock = 64 * 1024;
+    void Fold();
+    std::string block_;
+    size_t value_ = 0;
+    size_t length_ = 0;
+};
+
+// A digest of the registry's written form, to tell whether a run changed it.
+size_t RegistryDigest(const Registry& registry);
 
 // The machine that the Win32 functions act on. Current() aborts when none is active.
 Machine& Current();

@@ -2,6 +2,8 @@
 // HKEY_CURRENT_USER, with names compared without regard to case and kept as first written.
 #include "winemu/machine.h"
 
+#include "winemu/dbcs.h"
+
 #include <stdexcept>
 
 namespace winemu {
@@ -9,19 +11,32 @@ namespace winemu {
 namespace {
 
 // Splits a key path at its backslashes; empty parts (a trailing backslash) are dropped.
-std::vector<std::string_view> SplitPath(std::string_view path) {
+std::vector<std::string_view> SplitPath(UINT codePage, std::string_view path) {
     std::vector<std::string_view> parts;
     size_t start = 0;
     while (start <= path.size()) {
-        size_t end = path.find('\\', start);
-        if (end == std::string_view::npos)
-            end = path.size();
+        size_t end = FindSeparator(codePage, path, start);
         if (end > start)
             parts.push_back(path.substr(start, end - start));
         start = end + 1;
     }
     return parts;
 }
+
+// Names hash as they compare: ASCII letters without regard to case.
+size_t NameHash(std::string_view name) {
+    uint64_t h = 14695981039346656037ull;
+    for (char c : name) {
+        unsigned char b = static_cast<unsigned char>(c);
+        if (b >= 'a' && b <= 'z')
+            b = static_cast<unsigned char>(b - 'a' + 'A');
+        h = (h ^ b) * 1099511628211ull;
+    }
+    return static_cast<size_t>(h ^ (h >> 29));
+}
+
+// Keys of up to this many values are searched in order; an index would cost more than it saves.
+constexpr size_t kLinearValues = 16;
 
 void CollectSubtree(RegKey& key, std::vector<RegKey*>& keys) {
     keys.push_back(&key);
@@ -31,20 +46,88 @@ void CollectSubtree(RegKey& key, std::vector<RegKey*>& keys) {
 
 } // namespace
 
-RegValue* RegKey::FindValue(std::string_view valueName) {
-    for (RegValue& value : values) {
-        if (NameEquals(value.name, valueName))
+RegValues& RegValues::operator=(const RegValues& other) {
+    if (this != &other) {
+        items_ = other.items_;
+        Rebuild();
+    }
+    return *this;
+}
+
+void RegValues::push_back(RegValue value) {
+    items_.push_back(std::move(value));
+    if (items_.size() <= kLinearValues)
+        return;
+    // Kept at most half full, so that a search ends soon at an empty slot.
+    if (items_.size() * 2 > slots_.size())
+        Rebuild();
+    else
+        Insert(static_cast<uint32_t>(items_.size() - 1));
+}
+
+RegValues::iterator RegValues::erase(iterator first, iterator last) {
+    if (first == last)
+        return last; // nothing to take out: the index stands
+    iterator next = items_.erase(first, last);
+    size_t at = static_cast<size_t>(next - items_.begin());
+    Rebuild();
+    return items_.begin() + static_cast<std::ptrdiff_t>(at);
+}
+
+void RegValues::clear() {
+    items_.clear();
+    slots_.clear();
+}
+
+void RegValues::Rebuild() {
+    slots_.clear();
+    if (items_.size() <= kLinearValues)
+        return;
+    size_t capacity = 16;
+    while (capacity < items_.size() * 2)
+        capacity *= 2;
+    slots_.assign(capacity, 0);
+    for (size_t i = 0; i < items_.size(); ++i)
+        Insert(static_cast<uint32_t>(i));
+}
+
+void RegValues::Insert(uint32_t index) {
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = NameHash(items_[index].name) & mask;; slot = (slot + 1) & mask) {
+        if (slots_[slot] == 0) {
+            slots_[slot] = index + 1;
+            return;
+        }
+    }
+}
+
+RegValue* RegValues::Find(std::string_view name) {
+    return const_cast<RegValue*>(std::as_const(*this).Find(name));
+}
+
+const RegValue* RegValues::Find(std::string_view name) const {
+    if (slots_.empty()) {
+        for (const RegValue& value : items_) {
+            if (NameEquals(value.name, name))
+                return &value;
+        }
+        return nullptr;
+    }
+    size_t mask = slots_.size() - 1;
+    for (size_t slot = NameHash(name) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
+        const RegValue& value = items_[slots_[slot] - 1];
+        if (NameEquals(value.name, name))
             return &value;
     }
     return nullptr;
 }
 
+RegValue* RegKey::FindValue(std::string_view valueName) {
+    return values.Find(valueName);
+}
+
 const RegValue* RegKey::FindValue(std::string_view valueName) const {
-    for (const RegValue& value : values) {
-        if (NameEquals(value.name, valueName))
-            return &value;
-    }
-    return nullptr;
+    return values.Find(valueName);
 }
 
 RegKey* RegKey::FindSubkey(std::string_view subkeyName) const {
@@ -101,7 +184,7 @@ RegKey* RootByName(std::string_view rootName, RegKey* hklm, RegKey* hkcu) {
 } // namespace
 
 RegKey* Registry::Find(std::string_view path) const {
-    std::vector<std::string_view> parts = SplitPath(path);
+    std::vector<std::string_view> parts = SplitPath(codePage_, path);
     if (parts.empty())
         return nullptr;
     RegKey* key = RootByName(parts[0], hklm_.get(), hkcu_.get());
@@ -111,7 +194,7 @@ RegKey* Registry::Find(std::string_view path) const {
 }
 
 RegKey& Registry::Create(std::string_view path) {
-    std::vector<std::string_view> parts = SplitPath(path);
+    std::vector<std::string_view> parts = SplitPath(codePage_, path);
     RegKey* key = parts.empty() ? nullptr : RootByName(parts[0], hklm_.get(), hkcu_.get());
     if (key == nullptr)
         throw std::invalid_argument("registry path without a known root: " + std::string(path));

@@ -27,10 +27,11 @@ TEST(MachineBoot, EmptyImageTakesTheDefaults) {
 
 TEST(MachineBoot, ReadsEveryKeyOfMachineIni) {
     TestImage image;
-    image.Ini(
-        "[Machine]\r\nVersion=3.51\nWindowsDirectory=D:\\NT351\\\nCurrentDirectory=B:\\DISK1\n"
-        "CodePage=932 ; Japanese\n[Devices]\nWaveOut=1\nWaveIn=2\nMidiOut=3\nMidiIn=4\n"
-        "[Faults]\nRegSetValueExA=CurrentInstrument\nWM_QUIT=100\n");
+    // A byte-order mark, every kind of line end, and numbers that are decimal however written.
+    image.Ini("\xEF\xBB\xBF[Machine]\r\nVersion=3.51\rWindowsDirectory=D:\\NT351\\\n"
+              "CurrentDirectory=B:\\DISK1\r"
+              "CodePage=932 ; Japanese\n[Devices]\nWaveOut=1\nWaveIn=2\nMidiOut=010\nMidiIn=08\n"
+              "[Faults]\nRegSetValueExA=CurrentInstrument\nWM_QUIT=100\nRegCloseKey=#2147483647\n");
     auto m = image.Boot();
     EXPECT_EQ(m->Config().majorVersion, 3u);
     EXPECT_EQ(m->Config().minorVersion, 51u);
@@ -39,8 +40,8 @@ TEST(MachineBoot, ReadsEveryKeyOfMachineIni) {
     EXPECT_EQ(m->Config().codePage, 932u);
     EXPECT_EQ(m->Config().waveOutDevs, 1u);
     EXPECT_EQ(m->Config().waveInDevs, 2u);
-    EXPECT_EQ(m->Config().midiOutDevs, 3u);
-    EXPECT_EQ(m->Config().midiInDevs, 4u);
+    EXPECT_EQ(m->Config().midiOutDevs, 10u);
+    EXPECT_EQ(m->Config().midiInDevs, 8u);
     EXPECT_TRUE(m->Fault().Check("RegSetValueExA", {"HKLM\\X", "CurrentInstrument"}));
     EXPECT_FALSE(m->Fault().Check("RegSetValueExA", {"HKLM\\X", "Other"}));
 }
@@ -58,6 +59,13 @@ TEST(MachineBoot, RefusesABadLineNamingFileAndLine) {
         {"Version=4.0\n", 1},
         {"[Faults]\nRegOpenKeyExA=#0\n", 2},
         {"[Machine]\nWindowsDirectory=WINNT\n", 2},
+        {"[Machine]\rVersion=4\r", 2},
+        {"[Devices]\nWaveOut=0x10\n", 2},
+        {"[Devices]\nWaveOut=-1\n", 2},
+        {"[Devices]\nWaveOut=4294967296\n", 2},
+        {"[Faults]\nRegFrobKeyA=*\n", 2},
+        {"[Faults]\nRegOpenKeyExA=#2147483648\n", 2},
+        {"[Faults]\nRegOpenKeyExA=#99999999999999999999\n", 2},
     };
     for (const Row& row : rows) {
         TestImage image;
@@ -90,6 +98,17 @@ TEST(MachineBoot, RefusesAMalformedRegistryLineNamingFileAndLine) {
 
 TEST(MachineBoot, ANonFolderIsRefused) {
     EXPECT_THROW(winemu::Machine::Boot("/nonexistent/soundsetup/image"), winemu::BootError);
+    for (const char* name : {"machine.ini", "registry.reg"}) {
+        TestImage image;
+        std::filesystem::create_directory(image.Dir() / name);
+        try {
+            image.Boot();
+            ADD_FAILURE() << "booted with a folder for " << name;
+        } catch (const winemu::BootError& e) {
+            EXPECT_EQ(e.file(), name);
+            EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST(Faults, TextStarAndNthCall) {

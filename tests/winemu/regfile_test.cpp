@@ -115,6 +115,13 @@ TEST(RegFile, OddDataRoundTrips) {
     original.Create("HKLM\\SOFTWARE\\Odd\\Empty\\Deeper\\Still empty");
     original.Create("HKLM\\SOFTWARE\\Key [with] brackets]");
     original.Create("HKCU\\Software\\\"quoted\" key");
+    // Windows' limits, reached exactly.
+    std::string deepest = "HKLM";
+    for (size_t i = 0; i < winemu::kMaxKeyDepth; ++i)
+        deepest += "\\D";
+    original.Create(deepest);
+    original.Create("HKLM\\SOFTWARE\\" + std::string(winemu::kMaxKeyNameChars, 'k'));
+    original.SetDword("HKLM\\SOFTWARE", std::string(winemu::kMaxValueNameChars, 'v'), 1);
     original.SetDword("HKCU", "on the root", 1);
 
     std::string text = original.ToRegText();
@@ -174,13 +181,51 @@ TEST(RegFile, ReadsWhatRegeditWritesAndHandEdits) {
     EXPECT_EQ("HKEY_CURRENT_USER\\Software", r.Find("HKCU\\Software")->Path());
 }
 
+// Under code page 932 a double-byte character whose second byte is 0x5C stays in its name, in
+// key paths and in quoted names and data, and is written back as it was read.
+TEST(RegFile, DoubleByteCharactersEndingIn5CStayWhole) {
+    const std::string hyo = "\x95\x5c"; // one character
+    const std::string text = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\n"
+                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" +
+                             hyo + "]\n\"" + hyo + "\"=\"" + hyo + "\"\n\n" +
+                             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\" + hyo + "\\" + hyo + "X]\n\n";
+    Registry r = Registry::FromRegText(text, "registry.reg", 932);
+    ASSERT_EQ(1u, r.Find("HKLM\\SOFTWARE")->subkeys.size());
+    const RegKey* key = r.Find("HKLM\\SOFTWARE\\" + hyo);
+    ASSERT_NE(nullptr, key);
+    EXPECT_EQ(hyo, key->name);
+    EXPECT_EQ(hyo, r.GetString("HKLM\\SOFTWARE\\" + hyo, hyo));
+    ASSERT_EQ(1u, key->subkeys.size());
+    EXPECT_EQ(hyo + "X", key->subkeys.begin()->second->name);
+    EXPECT_EQ(text, r.ToRegText());
+
+    // A lead byte standing alone before a quote or a backslash cannot be quoted: it goes as hex.
+    for (std::string lone : {"\x95\"", "\x95\\", "x\x95"}) {
+        r.Set("HKLM\\SOFTWARE", "lone", REG_SZ, Bytes(lone + '\0'));
+        Registry back = Registry::FromRegText(r.ToRegText(), "registry.reg", 932);
+        ASSERT_NE(nullptr, back.Value("HKLM\\SOFTWARE", "lone")) << lone;
+        EXPECT_EQ(Bytes(lone + '\0'), back.Value("HKLM\\SOFTWARE", "lone")->data) << lone;
+    }
+}
+
 TEST(RegFile, MalformedLinesNameTheFileAndLine) {
     struct Row {
         const char* what;
-        const char* text;
+        std::string text;
         int line;
     };
+    std::string tooDeep = "REGEDIT4\n[HKEY_LOCAL_MACHINE";
+    for (size_t i = 0; i <= winemu::kMaxKeyDepth; ++i)
+        tooDeep += "\\D";
     const Row rows[] = {
+        {"key path too deep", tooDeep + "]\n", 2},
+        {"key name too long",
+         "REGEDIT4\n[HKEY_LOCAL_MACHINE\\" + std::string(winemu::kMaxKeyNameChars + 1, 'k') + "]\n",
+         2},
+        {"value name too long",
+         "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"" +
+             std::string(winemu::kMaxValueNameChars + 1, 'v') + "\"=dword:1\n",
+         3},
         {"no header", "[HKEY_LOCAL_MACHINE\\A]\n", 1},
         {"other header", "Windows Registry Editor Version 5.00\n", 1},
         {"no closing bracket", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n", 3},
@@ -229,13 +274,20 @@ TEST(RegFile, MachineBootsTheImageRegistryAndSavesItBackUnchanged) {
 
     testsupport::TestImage image;
     image.Registry(text);
+    // A temporary file left by a killed run goes at the next boot; registry.reg is whole.
+    std::ofstream(image.Dir() / "registry.reg.tmp") << "REGEDIT4\n[half";
     std::unique_ptr<winemu::Machine> machine = image.Boot();
+    EXPECT_FALSE(std::filesystem::exists(image.Dir() / "registry.reg.tmp"));
     ExpectSameRegistry(r, machine->Reg());
-    machine->SaveRegistry();
-    std::ifstream saved(image.Dir() / "registry.reg", std::ios::binary);
-    std::ostringstream savedText;
-    savedText << saved.rdbuf();
-    EXPECT_EQ(text, savedText.str());
+    // Nothing changed: the file is not written again.
+    std::filesystem::remove(image.Dir() / "registry.reg");
+    EXPECT_FALSE(machine->SaveRegistry());
+    EXPECT_FALSE(std::filesystem::exists(image.Dir() / "registry.reg"));
+    machine->Reg().Create("HKCU\\Software\\New");
+    EXPECT_TRUE(machine->SaveRegistry());
+    machine->Reg().Delete("HKCU\\Software\\New");
+    EXPECT_TRUE(machine->SaveRegistry());
+    EXPECT_EQ(text, testsupport::ReadHostFile(image.Dir() / "registry.reg"));
 
     testsupport::TestImage broken;
     broken.Registry("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE]\n\"v\"=dword:xyz\n");

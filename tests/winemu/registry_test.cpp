@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -174,6 +175,19 @@ TEST_F(RegistryTest, CreateKeyDispositionAndCasePreserved) {
     EXPECT_EQ("HKEY_LOCAL_MACHINE\\SOFTWARE\\Tone\\Bay\\Sub",
               Reg().Find("HKLM\\SOFTWARE\\TONE\\BAY\\SUB")->Path());
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+}
+
+// Under code page 932 a double-byte character whose second byte is 0x5C stays in its name.
+TEST_F(RegistryTest, DoubleByteSecondByte5CIsNoSeparator) {
+    machine_.Config().codePage = 932;
+    HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\\x95\x5cX\\\x95\x5c");
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+    const winemu::RegKey* made = Reg().Find("HKLM\\SOFTWARE\\\x95\x5cX");
+    ASSERT_NE(nullptr, made);
+    ASSERT_EQ(1u, made->subkeys.size());
+    EXPECT_EQ("\x95\x5c", made->subkeys.begin()->second->name);
+    HKEY opened = Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\\x95\x5cx\\\x95\x5c", KEY_READ);
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(opened));
 }
 
 TEST_F(RegistryTest, CreateKeyRefusals) {
@@ -422,6 +436,36 @@ TEST_F(RegistryTest, ValueNamesIgnoreCaseAndKeepTheFirstSpelling) {
 
 // ---------------------------------------------------------------------------------------------
 // Enumeration and key information
+
+// A key of many values finds each by name, in any case, after values are added and taken out.
+TEST_F(RegistryTest, ManyValuesInOneKeyAreFoundByName) {
+    HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Many");
+    const int count = 1000;
+    for (int i = 0; i < count; ++i) {
+        std::string name = "Value" + std::to_string(i);
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name.c_str(), 0, REG_DWORD,
+                                                reinterpret_cast<const BYTE*>(&i), sizeof i));
+    }
+    winemu::RegValues& values = Reg().Find("HKLM\\SOFTWARE\\Many")->values;
+    values.erase(std::remove_if(values.begin(), values.end(),
+                                [](const winemu::RegValue& v) { return v.name.size() == 8; }),
+                 values.end()); // Value100 to Value999
+    for (int i = 0; i < count; ++i) {
+        std::string name = "vALUE" + std::to_string(i);
+        DWORD data = kJunkDword;
+        DWORD size = sizeof data;
+        LONG expected = i < 100 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        ASSERT_EQ(expected, RegQueryValueExA(key, name.c_str(), NULL, NULL,
+                                             reinterpret_cast<BYTE*>(&data), &size))
+            << name;
+        if (i < 100) {
+            EXPECT_EQ(static_cast<DWORD>(i), data);
+        }
+    }
+    ASSERT_EQ(100u, values.size());
+    EXPECT_EQ("Value99", values[99].name); // still in the order first written
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+}
 
 TEST_F(RegistryTest, EnumKeyIsSortedWithoutRegardToCase) {
     for (const char* name : {"beta", "Serial10", "_under", "Alpha", "serial2", "GAMMA"})

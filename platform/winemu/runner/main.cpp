@@ -1,6 +1,9 @@
 // The runner: boots a machine image, runs setup on it as its process, then writes the registry
 // back and, when asked, a JSON report of the run.
 //   setup --machine DIR [--answers FILE] [--report FILE] [-- command line]
+// Exit codes: the process's own; 2 when the options are wrong or the machine cannot boot (the
+// image is left as it was); 3 when the run ended but registry.reg or the report could not be
+// written.
 #include "winemu/machine.h"
 
 #include <cstring>
@@ -13,10 +16,22 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
 
 namespace {
 
+constexpr int kExitCannotBoot = 2;
+constexpr int kExitCannotSave = 3;
+
 int Usage(const char* message) {
     std::cerr << "setup: " << message << "\n"
               << "usage: setup --machine DIR [--answers FILE] [--report FILE] [-- command line]\n";
-    return 2;
+    return kExitCannotBoot;
+}
+
+// Where the report will go must be a file in an existing folder, known before the run changes
+// anything.
+bool ReportPathUsable(const std::filesystem::path& report) {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(report, ec).parent_path();
+    return !ec && std::filesystem::is_directory(folder, ec) &&
+           !std::filesystem::is_directory(report, ec);
 }
 
 } // namespace
@@ -51,6 +66,8 @@ int main(int argc, char** argv) {
         return Usage("--machine is required");
     if (!answers.empty() && !std::filesystem::is_regular_file(answers))
         return Usage(("answers file not found: " + answers.string()).c_str());
+    if (!report.empty() && !ReportPathUsable(report))
+        return Usage(("report cannot be written there: " + report.string()).c_str());
 
     std::unique_ptr<winemu::Machine> machine;
     try {
@@ -58,7 +75,7 @@ int main(int argc, char** argv) {
     } catch (const winemu::BootError& e) {
         std::cerr << "setup: cannot boot the machine " << machineDir.string() << ": " << e.what()
                   << "\n";
-        return 2;
+        return kExitCannotBoot;
     }
     machine->SetConsole(&std::cout);
     machine->SetInput(&std::cin);
@@ -69,13 +86,20 @@ int main(int argc, char** argv) {
     UINT code = machine->Run(
         [&] { WinMain((HINSTANCE)(ULONG_PTR)0x400000, NULL, cmd.data(), SW_SHOWNORMAL); });
     std::cout.flush();
+    // Each is written even when the other cannot be.
+    int result = static_cast<int>(code);
     try {
         machine->SaveRegistry();
+    } catch (const std::exception& e) {
+        std::cerr << "setup: the registry was not saved: " << e.what() << "\n";
+        result = kExitCannotSave;
+    }
+    try {
         if (!report.empty())
             machine->WriteReport(report);
     } catch (const std::exception& e) {
-        std::cerr << "setup: " << e.what() << "\n";
-        return 2;
+        std::cerr << "setup: the report was not written: " << e.what() << "\n";
+        result = kExitCannotSave;
     }
-    return static_cast<int>(code);
+    return result;
 }
