@@ -90,6 +90,8 @@ constexpr std::string_view kFaultableApis[] = {
     "CloseDriver",
     "CopyFileA",
     "CreateDirectoryA",
+    "CreateFileA",
+    "DeleteFileA",
     "ExitWindowsEx",
     "FAddSectionFilesToCopyList",
     "FAddToBillboardList",
@@ -116,6 +118,9 @@ constexpr std::string_view kFaultableApis[] = {
     "LoadLibraryA",
     "LookupPrivilegeValueA",
     "MessageBoxA",
+    "midiInGetNumDevs",
+    "midiOutGetNumDevs",
+    "MoveFileExA",
     "OpenDriver",
     "OpenProcessToken",
     "RegCloseKey",
@@ -133,12 +138,12 @@ constexpr std::string_view kFaultableApis[] = {
     "RegSetValueExA",
     "SendDriverMessage",
     "SetCurrentDirectoryA",
-    "SetWindowTextA",
     "SetupDiCallClassInstaller",
     "SetupDiCreateDeviceInfoA",
     "SetupDiCreateDeviceInfoList",
     "SetupDiDestroyDeviceInfoList",
     "SetupDiGetDeviceInstallParamsA",
+    "SetupDiGetDeviceRegistryPropertyA",
     "SetupDiGetDriverInstallParamsA",
     "SetupDiGetINFClassA",
     "SetupDiGetSelectedDriverA",
@@ -146,17 +151,12 @@ constexpr std::string_view kFaultableApis[] = {
     "SetupDiSelectOEMDrv",
     "SetupDiSetDeviceInstallParamsA",
     "SetupDiSetDriverInstallParamsA",
-    "WM_QUIT",
-    "midiInGetNumDevs",
-    "midiOutGetNumDevs",
+    "SetWindowTextA",
     "waveInGetNumDevs",
     "waveOutGetNumDevs",
+    "WM_QUIT",
+    "WriteFile",
 };
-
-bool IsFaultableApi(std::string_view api) {
-    return std::any_of(std::begin(kFaultableApis), std::end(kFaultableApis),
-                       [api](std::string_view known) { return NameEquals(known, api); });
-}
 
 // The lines of a text file: each ends at CR LF, LF or a lone CR.
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -175,6 +175,11 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 }
 
 } // namespace
+
+bool IsFaultableApi(std::string_view api) {
+    return std::any_of(std::begin(kFaultableApis), std::end(kFaultableApis),
+                       [api](std::string_view known) { return NameEquals(known, api); });
+}
 
 // machine.ini: [Machine], [Devices] and [Faults]; every key optional.
 void ReadMachineIni(std::string_view text, MachineConfig& config, Faults& faults) {

@@ -210,6 +210,9 @@ class Handles {
 //   API=*    : every call fails
 //   API=#N   : only the Nth call of API fails (1-based)
 
+// Whether machine.ini's [Faults] may name this call: one the machine or the toolkit checks.
+bool IsFaultableApi(std::string_view api);
+
 class Faults {
   public:
     void Add(std::string api, std::string rule);
