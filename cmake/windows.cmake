@@ -3,3 +3,6 @@
 add_compile_options(-Wall -Wextra -Werror)
 add_link_options(-static -static-libgcc -static-libstdc++)
 enable_testing()
+
+# The sample driver and the checks of the built files.
+add_subdirectory(platform/tonebay)
