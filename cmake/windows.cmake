@@ -11,4 +11,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME pe_checks
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/pe/check_pe.py ${CMAKE_BINARY_DIR})
+else()
+  # Test-only programs for the end-to-end runs under 64-bit Wine (tests/wine).
+  add_subdirectory(tests/wine/win64 wine)
 endif()
