@@ -1,8 +1,43 @@
 # The Windows builds: SETUP.EXE, the dialog library qvxcui.dll and the sample driver TONEBAY.DLL.
 # Linked statically, so that no compiler runtime DLL has to go on the install disk.
+enable_language(RC)
 add_compile_options(-Wall -Wextra -Werror)
-add_link_options(-static -static-libgcc -static-libstdc++)
+add_link_options(-static -static-libgcc -static-libstdc++ -s)
+# The 32-bit build is the product: undecorated export names (FInfoDlgProc, not FInfoDlgProc@16),
+# and headers that Windows NT 4.0 and 3.51 accept (subsystem and OS version 4.0, not 5.x).
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_link_options(-Wl,--enable-stdcall-fixup -Wl,--major-subsystem-version,4
+    -Wl,--minor-subsystem-version,0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+endif()
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 enable_testing()
+
+# The system sees the real Win32 headers and the toolkit's header; the toolkit is its platform.
+add_library(win32_headers INTERFACE)
+target_include_directories(win32_headers INTERFACE ${CMAKE_SOURCE_DIR}/platform/toolkit/include)
+add_library(win32_platform INTERFACE)
+target_link_libraries(win32_platform INTERFACE toolkit advapi32 winmm user32 gdi32 comctl32)
+# TEMPORARY until SETUPAPI.DLL is loaded at run time: remove at merge.
+target_link_libraries(win32_platform INTERFACE setupapi)
+
+add_subdirectory(platform/toolkit)
+add_subdirectory(platform/qvxcui)
+add_subdirectory(driver)
+add_subdirectory(modem)
+add_subdirectory(setup setup_flow)
+
+# SETUP.EXE: setup's own WinMain, exporting FSetSymbolValue for the dialog procedures.
+set(SETUP_EXPORTS ${CMAKE_SOURCE_DIR}/platform/toolkit/win32/setup.def)
+add_executable(setup WIN32 ${SETUP_EXPORTS})
+target_link_libraries(setup PRIVATE setup_flow win32_platform)
+target_link_options(setup PRIVATE ${SETUP_EXPORTS})
+set_target_properties(setup PROPERTIES OUTPUT_NAME SETUP SUFFIX .EXE)
+# WinMain lives in setup's library: ask for it before the C runtime's start-up code does.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  target_link_options(setup PRIVATE -Wl,--undefined=_WinMain@16)
+else()
+  target_link_options(setup PRIVATE -Wl,--undefined=WinMain)
+endif()
 
 # The sample driver and the checks of the built files.
 add_subdirectory(platform/tonebay)

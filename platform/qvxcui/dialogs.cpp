@@ -9,70 +9,36 @@
 namespace qvxcui {
 namespace {
 
-constexpr Button kContinue{kIdContinue, "Continue", kEventContinue};
-constexpr Button kCancel{kIdCancel, "Cancel", kEventCancel};
-constexpr Button kExit{kIdExit, "Exit", kEventExit};
+constexpr Button kContinue{kIdContinue, SZ_LABEL_CONTINUE, kEventContinue};
+constexpr Button kCancel{kIdCancel, SZ_LABEL_CANCEL, kEventCancel};
+constexpr Button kExit{kIdExit, SZ_LABEL_EXIT, kEventExit};
 
 constexpr std::array kWelcomeButtons{kContinue, kCancel, kExit};
-constexpr std::array kQuitButtons{Button{kIdExit, "Exit Setup", kEventExit},
-                                  Button{kIdContinue, "Go back", kEventContinue}};
+constexpr std::array kQuitButtons{Button{kIdExit, SZ_LABEL_EXIT_SETUP, kEventExit},
+                                  Button{kIdContinue, SZ_LABEL_GO_BACK, kEventContinue}};
 constexpr std::array kWindowsDirButtons{kContinue, kExit};
-constexpr std::array kCloseButtons{Button{kIdContinue, "Close", kEventContinue}};
-constexpr std::array kFinishButtons{Button{kIdRestart, "Restart now", kEventRestart},
-                                    Button{kIdContinue, "Restart later", kEventContinue}};
-constexpr std::array kOkButtons{Button{kIdContinue, "OK", kEventContinue}};
+constexpr std::array kCloseButtons{Button{kIdContinue, SZ_LABEL_CLOSE, kEventContinue}};
+constexpr std::array kFinishButtons{Button{kIdRestart, SZ_LABEL_RESTART_NOW, kEventRestart},
+                                    Button{kIdContinue, SZ_LABEL_RESTART_LATER, kEventContinue}};
+constexpr std::array kOkButtons{Button{kIdContinue, SZ_LABEL_OK, kEventContinue}};
 
 // Default button: CONTINUE in every dialog, so an unattended run always ends. Cancel button:
 // what closing the dialog means, never a restart and never "go on" where quitting is offered.
+// The resource script lays out the same buttons, in the same order, from the same header.
 constexpr std::array kDialogs{
-    DialogTemplate{100, "FInfoDlgProc", false, "Welcome",
-                   "This program installs the driver of your 16-bit sound board on Windows NT. "
-                   "Choose Continue to copy the driver files and set up the board. Choose Cancel "
-                   "or Exit to leave Setup without changing anything.",
-                   kWelcomeButtons, 0, 2},
-    DialogTemplate{200, "FQuitDlgProc", false, "Exit Setup",
-                   "The sound board driver is not installed yet. If you exit now, Setup changes "
-                   "nothing more. Choose Exit Setup to leave, or Go back to return to Setup.",
-                   kQuitButtons, 1, 0},
-    DialogTemplate{400, "FInfo0DlgProc", false, "Setup Error",
-                   "Setup cannot go on and ends now. Files already copied and settings already "
-                   "made stay as they are. Run Setup again to finish the installation.",
-                   kCloseButtons, 0, 0},
-    DialogTemplate{600, "FInfoDlgProc", false, "Sound Devices Found",
-                   "Windows NT already has a wave or MIDI driver installed. Remove it with the "
-                   "Drivers or Multimedia control panel, then run Setup again. Setup ends now "
-                   "without changing anything.",
-                   kOkButtons, 0, 0},
-    DialogTemplate{700, "FInfoDlgProc", false, "Setup Complete",
-                   "The sound board driver is installed. Windows NT must restart before you can "
-                   "use the board. Choose Restart now to restart Windows at once, or Restart later "
-                   "to restart it yourself.",
-                   kFinishButtons, 1, 1},
-    DialogTemplate{900, "FInfoDlgProc", false, "Driver Not Registered",
-                   "Setup copied the driver files but could not register the driver with Windows "
-                   "NT. Setup ends now. Log on as an administrator and run Setup again.",
-                   kOkButtons, 0, 0},
-    DialogTemplate{5000,
-                   "FModelessDlgProc",
-                   true,
-                   "Copying Files",
-                   "Setup is copying the sound board driver files into your Windows system "
-                   "directory. Please wait.",
-                   {},
-                   0,
+    DialogTemplate{IDD_WELCOME, "FInfoDlgProc", false, SZ_TITLE_100, SZ_TEXT_100, kWelcomeButtons,
+                   0, 2},
+    DialogTemplate{IDD_QUIT, "FQuitDlgProc", false, SZ_TITLE_200, SZ_TEXT_200, kQuitButtons, 1, 0},
+    DialogTemplate{IDD_FATAL, "FInfo0DlgProc", false, SZ_TITLE_400, SZ_TEXT_400, kCloseButtons, 0,
                    0},
-    DialogTemplate{5100,
-                   "FModelessDlgProc",
-                   true,
-                   "16-bit Sound Board NT Driver Setup",
-                   "Setup is starting. Please wait.",
-                   {},
-                   0,
-                   0},
-    DialogTemplate{6400, "FInfo0DlgProc", false, "Windows Directory Not Found",
-                   "Setup cannot find your Windows directory. Choose Continue to install into "
-                   "the SYSTEM32 directory at the root of the current drive, or Exit to leave "
-                   "Setup.",
+    DialogTemplate{IDD_DEVICES, "FInfoDlgProc", false, SZ_TITLE_600, SZ_TEXT_600, kOkButtons, 0, 0},
+    DialogTemplate{IDD_FINISH, "FInfoDlgProc", false, SZ_TITLE_700, SZ_TEXT_700, kFinishButtons, 1,
+                   1},
+    DialogTemplate{IDD_NOT_REGISTERED, "FInfoDlgProc", false, SZ_TITLE_900, SZ_TEXT_900, kOkButtons,
+                   0, 0},
+    DialogTemplate{IDD_COPYING, "FModelessDlgProc", true, SZ_TITLE_5000, SZ_TEXT_5000, {}, 0, 0},
+    DialogTemplate{IDD_STARTING, "FModelessDlgProc", true, SZ_TITLE_5100, SZ_TEXT_5100, {}, 0, 0},
+    DialogTemplate{IDD_WINDOWS_DIR, "FInfo0DlgProc", false, SZ_TITLE_6400, SZ_TEXT_6400,
                    kWindowsDirButtons, 0, 1},
 };
 

@@ -3,6 +3,8 @@
 // The table is laid out the way a resource script lists dialogs, so a window build can mirror it.
 #pragma once
 
+#include "qvxcui/resource.h"
+
 #include <windows.h>
 
 #include <span>
@@ -14,20 +16,20 @@ namespace qvxcui {
 inline constexpr std::string_view kLibraryName = "qvxcui.dll";
 
 // The frame's bitmap.
-inline constexpr UINT kFrameBitmap = 1;
+inline constexpr UINT kFrameBitmap = IDB_FRAME;
 bool HasBitmap(UINT idBitmap);
 
 // Event words the setup acts on; it adds the first two bytes, each taken as signed.
-inline constexpr const char* kEventContinue = "CONTINUE"; // 146
-inline constexpr const char* kEventCancel = "CANCEL";     // 132
-inline constexpr const char* kEventExit = "EXIT";         // 157
-inline constexpr const char* kEventRestart = "RESTART";   // 151
+inline constexpr const char* kEventContinue = SZ_EVENT_CONTINUE; // 146
+inline constexpr const char* kEventCancel = SZ_EVENT_CANCEL;     // 132
+inline constexpr const char* kEventExit = SZ_EVENT_EXIT;         // 157
+inline constexpr const char* kEventRestart = SZ_EVENT_RESTART;   // 151
 
 // Control ids of the buttons, one per event word (the same ids in a resource script).
-inline constexpr UINT kIdContinue = 101;
-inline constexpr UINT kIdCancel = 102;
-inline constexpr UINT kIdExit = 103;
-inline constexpr UINT kIdRestart = 104;
+inline constexpr UINT kIdContinue = IDC_CONTINUE;
+inline constexpr UINT kIdCancel = IDC_CANCEL;
+inline constexpr UINT kIdExit = IDC_EXIT;
+inline constexpr UINT kIdRestart = IDC_RESTART;
 
 struct Button {
     UINT idControl;

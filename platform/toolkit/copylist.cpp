@@ -26,29 +26,28 @@ struct PlannedCopy {
 // Checks the whole list before anything is written: a name that would leave its directory, a
 // source that is missing, or a directory that names no drive stops the copy.
 INT PlanCopy(const std::vector<toolkit::CopyEntry>& list, std::vector<PlannedCopy>& plan) {
-    winemu::Machine& machine = winemu::Current();
-    std::ostream& console = machine.Console();
+    toolkit::Host& host = toolkit::CurrentHost();
     for (const toolkit::CopyEntry& entry : list) {
         if (!toolkit::IsPlainFileName(entry.file)) {
-            console << "Setup will not copy \"" << entry.file
-                    << "\": a file name in setup.inf may not hold a path.\n";
+            host.Note("Setup will not copy \"" + entry.file +
+                      "\": a file name in setup.inf may not hold a path.\n");
             return ERROR_INVALID_NAME;
         }
     }
     for (const toolkit::CopyEntry& entry : list) {
         PlannedCopy copy;
-        copy.source = machine.FullPath(entry.from + entry.file);
-        std::string targetDir = machine.FullPath(entry.to);
+        copy.source = toolkit::FullPath(entry.from + entry.file);
+        std::string targetDir = toolkit::FullPath(entry.to);
         if (copy.source.empty() || targetDir.empty()) {
-            console << "Setup cannot copy " << entry.file << ": the directory "
-                    << (copy.source.empty() ? entry.from : entry.to) << " is on no drive.\n";
+            host.Note("Setup cannot copy " + entry.file + ": the directory " +
+                      (copy.source.empty() ? entry.from : entry.to) + " is on no drive.\n");
             return ERROR_PATH_NOT_FOUND;
         }
         copy.targetDir = WithoutBackslash(targetDir);
         copy.target = toolkit::WithBackslash(copy.targetDir) + entry.file;
         DWORD attributes = GetFileAttributesA(copy.source.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            console << "Setup cannot find the file " << copy.source << ".\n";
+            host.Note("Setup cannot find the file " + copy.source + ".\n");
             return ERROR_FILE_NOT_FOUND;
         }
         plan.push_back(std::move(copy));
@@ -56,34 +55,59 @@ INT PlanCopy(const std::vector<toolkit::CopyEntry>& list, std::vector<PlannedCop
     return kCopyOkay;
 }
 
-void ShowBillboards() {
+// The billboards stay up for the length of the copy.
+std::vector<HWND> ShowBillboards() {
+    std::vector<HWND> windows;
+    toolkit::Host& host = toolkit::CurrentHost();
     for (const toolkit::Billboard& billboard : toolkit::Core().billboards) {
-        toolkit::ReportArray("dialogs").push_back(
-            {{"id", billboard.id}, {"procedure", billboard.procedure}, {"event", ""}});
-        winemu::OnDialogShown(billboard.id);
+        host.DialogDone(billboard.id, billboard.procedure, "");
+        host.DialogShowing(billboard.id);
         if (const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(billboard.id)) {
-            toolkit::CurrentUi().ShowModeless(*dialog);
+            HWND window = nullptr;
+            if (toolkit::CurrentUi().OpenModeless(*dialog, window) && window) {
+                windows.push_back(window);
+            }
         }
     }
+    return windows;
+}
+
+INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
+    toolkit::Host& host = toolkit::CurrentHost();
+    toolkit::Ui& ui = toolkit::CurrentUi();
+    ui.Progress(0, plan.size(), "");
+    for (size_t i = 0; i < plan.size(); ++i) {
+        const PlannedCopy& copy = plan[i];
+        INT result = toolkit::EnsureDirectory(copy.targetDir);
+        if (result != kCopyOkay) {
+            host.Note("Setup cannot create the directory " + copy.targetDir + ".\n");
+            return result;
+        }
+        if (!CopyFileA(copy.source.c_str(), copy.target.c_str(), FALSE)) {
+            DWORD error = GetLastError();
+            host.Note("Setup cannot copy " + copy.source + " to " + copy.target + ".\n");
+            return error ? static_cast<INT>(error) : ERROR_WRITE_FAULT;
+        }
+        host.FileCopied(copy.target);
+        ui.Progress(i + 1, plan.size(), copy.target);
+    }
+    return kCopyOkay;
 }
 
 } // namespace
 
-BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL, BOOL) {
+BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) {
+    toolkit::CallScope call("FOpenInf", {toolkit::Text(szFile), static_cast<long long>(fCheck),
+                                         static_cast<long long>(fCheckSyms)});
     std::string_view file = szFile ? szFile : "";
-    winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("FOpenInf", {file})) {
+    if (toolkit::CurrentHost().Fails("FOpenInf", {file})) {
         return FALSE;
     }
-    std::string full = machine.FullPath(file);
+    std::string full = toolkit::FullPath(file);
     if (full.empty()) {
         return FALSE;
     }
-    std::optional<std::filesystem::path> host = machine.HostPath(full);
-    if (!host) {
-        return FALSE;
-    }
-    std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(*host);
+    std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full);
     if (!inf) {
         return FALSE;
     }
@@ -92,15 +116,19 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL, BOOL) {
 }
 
 void WINAPI ResetCopyList(void) {
+    toolkit::CallScope call("ResetCopyList", {});
     toolkit::Core().copyList.clear();
 }
 
 // A section that setup.inf does not have queues nothing.
 BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) {
+    toolkit::CallScope call(
+        "FAddSectionFilesToCopyList",
+        {toolkit::Text(szSection), toolkit::Text(szSrc), toolkit::Text(szDest)});
     std::string_view section = szSection ? szSection : "";
     std::string_view src = szSrc ? szSrc : "";
     std::string_view dest = szDest ? szDest : "";
-    if (winemu::Current().Fault().Check("FAddSectionFilesToCopyList", {section, src, dest})) {
+    if (toolkit::CurrentHost().Fails("FAddSectionFilesToCopyList", {section, src, dest})) {
         return FALSE;
     }
     toolkit::State& state = toolkit::Core();
@@ -119,14 +147,16 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
 }
 
 BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks) {
+    toolkit::CallScope call("FAddToBillboardList",
+                            {toolkit::Text(szDll), static_cast<long long>(idDlg),
+                             toolkit::Text(szProc), static_cast<long long>(lTicks)});
     std::string_view dll = szDll ? szDll : "";
     std::string_view proc = szProc ? szProc : "";
-    if (winemu::Current().Fault().Check("FAddToBillboardList",
-                                        {dll, std::to_string(idDlg), proc})) {
+    if (toolkit::CurrentHost().Fails("FAddToBillboardList", {dll, std::to_string(idDlg), proc})) {
         return FALSE;
     }
     const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(idDlg);
-    if (!winemu::NameEquals(dll, qvxcui::kLibraryName) || !dialog || !dialog->modeless ||
+    if (!toolkit::NameEquals(dll, qvxcui::kLibraryName) || !dialog || !dialog->modeless ||
         proc != dialog->procedure) {
         return FALSE;
     }
@@ -135,12 +165,13 @@ BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lT
 }
 
 void WINAPI ProSetPos(INT x, INT y) {
+    toolkit::CallScope call("ProSetPos", {static_cast<long long>(x), static_cast<long long>(y)});
     toolkit::Core().gaugePos = POINT{x, y};
 }
 
-INT WINAPI GrcCopyFilesInCopyList(HINSTANCE) {
-    winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("GrcCopyFilesInCopyList")) {
+INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) {
+    toolkit::CallScope call("GrcCopyFilesInCopyList", {toolkit::InstanceArg(hinst)});
+    if (toolkit::CurrentHost().Fails("GrcCopyFilesInCopyList", {})) {
         return ERROR_WRITE_FAULT;
     }
     toolkit::State& state = toolkit::Core();
@@ -149,26 +180,13 @@ INT WINAPI GrcCopyFilesInCopyList(HINSTANCE) {
     if (result != kCopyOkay) {
         return result;
     }
-
-    ShowBillboards();
-    toolkit::Ui& ui = toolkit::CurrentUi();
-    ui.Progress(0, plan.size(), "");
-    for (size_t i = 0; i < plan.size(); ++i) {
-        const PlannedCopy& copy = plan[i];
-        result = toolkit::EnsureDirectory(copy.targetDir);
-        if (result != kCopyOkay) {
-            machine.Console() << "Setup cannot create the directory " << copy.targetDir << ".\n";
-            return result;
-        }
-        if (!CopyFileA(copy.source.c_str(), copy.target.c_str(), FALSE)) {
-            DWORD error = GetLastError();
-            machine.Console() << "Setup cannot copy " << copy.source << " to " << copy.target
-                              << ".\n";
-            return error ? static_cast<INT>(error) : ERROR_WRITE_FAULT;
-        }
-        toolkit::ReportArray("files_copied").push_back(toolkit::ReportText(copy.target));
-        ui.Progress(i + 1, plan.size(), copy.target);
+    std::vector<HWND> billboards = ShowBillboards();
+    result = CopyPlanned(plan);
+    for (HWND window : billboards) {
+        toolkit::CurrentUi().CloseModeless(window);
     }
-    state.copyList.clear();
-    return kCopyOkay;
+    if (result == kCopyOkay) {
+        state.copyList.clear();
+    }
+    return result;
 }

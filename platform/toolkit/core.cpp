@@ -1,14 +1,17 @@
-// The toolkit's state, the INI reader it shares between setup.inf and answers files, and small
-// helpers of its files.
+// The toolkit's state, the INI reader it shares between setup.inf and answers files, the call
+// trace, and small helpers of its files; files are reached through the Win32 file functions only.
 #include "toolkit/core.h"
 
-#include <fstream>
+#include <algorithm>
 
 namespace toolkit {
 namespace {
 
 State g_state;
 Ui* g_ui = nullptr;
+int g_callDepth = 0;
+
+constexpr DWORD kMaxInfBytes = 1024 * 1024; // far above any setup.inf or answers file
 
 std::string_view Trim(std::string_view text) {
     const char* blanks = " \t\r\n";
@@ -20,7 +23,22 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
+char Fold(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 } // namespace
+
+bool NameEquals(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return Fold(x) == Fold(y); });
+}
+
+bool NameLess::operator()(std::string_view a, std::string_view b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(Fold(x)) < static_cast<unsigned char>(Fold(y));
+    });
+}
 
 State& Core() {
     return g_state;
@@ -31,39 +49,94 @@ void ResetCore() {
 }
 
 Ui& CurrentUi() {
-    return g_ui ? *g_ui : TerminalUi();
+    return g_ui ? *g_ui : DefaultUi();
 }
 
 void SetUi(Ui* ui) {
     g_ui = ui;
 }
 
-std::optional<IniSections> ReadIniFile(const std::filesystem::path& hostFile) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(hostFile, ec)) {
-        return std::nullopt;
+// The host side's defaults: nothing fails, nothing is recorded.
+bool Host::Fails(std::string_view, std::initializer_list<std::string_view>) {
+    return false;
+}
+void Host::Note(std::string_view) {}
+std::optional<Host::Answers> Host::OutsideAnswers() {
+    return std::nullopt;
+}
+void Host::Started() {}
+void Host::Called(std::string_view, const std::vector<CallArg>&) {}
+void Host::DialogShowing(UINT) {}
+void Host::DialogDone(UINT, std::string_view, std::string_view) {}
+void Host::MessageBoxShown(std::string_view, std::string_view, UINT) {}
+void Host::FileCopied(std::string_view) {}
+void Host::GroupsChanged(const std::vector<ProgramGroup>&) {}
+
+CallArg Text(LPCSTR sz) {
+    if (!sz) {
+        return std::monostate{};
     }
-    std::ifstream in(hostFile, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
+    return std::string(sz);
+}
+
+CallArg WindowArg(HWND hwnd) {
+    if (hwnd && hwnd == g_state.hwndFrame) {
+        return Handle{"frame"};
     }
+    return static_cast<long long>(reinterpret_cast<ULONG_PTR>(hwnd));
+}
+
+CallArg InstanceArg(HINSTANCE hinst) {
+    if (hinst && g_state.hwndFrame && hinst == CurrentUi().FrameInstance()) {
+        return Handle{"instance"};
+    }
+    return static_cast<long long>(reinterpret_cast<ULONG_PTR>(hinst));
+}
+
+CallArg CursorArg(HCURSOR hcur) {
+    const std::vector<HCURSOR>& given = g_state.cursors;
+    if (hcur && std::find(given.begin(), given.end(), hcur) != given.end()) {
+        return Handle{"cursor"};
+    }
+    return static_cast<long long>(reinterpret_cast<ULONG_PTR>(hcur));
+}
+
+CallScope::CallScope(std::string_view call, std::initializer_list<CallArg> args) {
+    if (g_callDepth++ == 0) {
+        CurrentHost().Called(call, std::vector<CallArg>(args));
+    }
+}
+
+CallScope::~CallScope() {
+    --g_callDepth;
+}
+
+CallArg BufferArg(const void* buffer) {
+    if (!buffer) {
+        return std::monostate{};
+    }
+    return Handle{"buffer"};
+}
+
+IniSections ParseIni(std::string_view text) {
     IniSections sections;
     std::vector<std::string>* current = nullptr; // lines go nowhere before the first section
     bool skipping = false;                       // a repeated section: the first one wins
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string_view text = line;
-        size_t comment = text.find(';');
+    while (!text.empty()) {
+        size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        size_t comment = line.find(';');
         if (comment != std::string_view::npos) {
-            text = text.substr(0, comment);
+            line = line.substr(0, comment);
         }
-        text = Trim(text);
-        if (text.empty()) {
+        line = Trim(line);
+        if (line.empty()) {
             continue;
         }
-        if (text.front() == '[') {
-            size_t close = text.find(']');
-            std::string name(Trim(text.substr(
+        if (line.front() == '[') {
+            size_t close = line.find(']');
+            std::string name(Trim(line.substr(
                 1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
             auto [it, added] = sections.try_emplace(name);
             current = &it->second;
@@ -71,10 +144,38 @@ std::optional<IniSections> ReadIniFile(const std::filesystem::path& hostFile) {
             continue;
         }
         if (current && !skipping) {
-            current->emplace_back(text);
+            current->emplace_back(line);
         }
     }
     return sections;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return std::nullopt;
+    }
+    std::optional<std::string> text;
+    DWORD high = 0;
+    DWORD size = GetFileSize(file, &high);
+    if (size != INVALID_FILE_SIZE && high == 0 && size <= kMaxInfBytes) {
+        std::string data(size, '\0');
+        DWORD read = 0;
+        if (size == 0 || (ReadFile(file, data.data(), size, &read, nullptr) && read == size)) {
+            text = std::move(data);
+        }
+    }
+    CloseHandle(file);
+    return text;
+}
+
+std::optional<IniSections> ReadIniFile(const std::string& path) {
+    std::optional<std::string> text = ReadWholeFile(path);
+    if (!text) {
+        return std::nullopt;
+    }
+    return ParseIni(*text);
 }
 
 std::string WithBackslash(std::string dir) {
@@ -109,23 +210,25 @@ bool IsPlainFileName(std::string_view name) {
     return true;
 }
 
-std::string ReportText(std::string_view ansi) {
-    std::string utf8;
-    utf8.reserve(ansi.size());
-    for (char c : ansi) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8 += c;
-        } else {
-            utf8 += static_cast<char>(0xC0 | (byte >> 6));
-            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
-        }
+std::string FullPath(std::string_view path) {
+    std::string text(path);
+    char buffer[MAX_PATH];
+    DWORD count = GetFullPathNameA(text.c_str(), sizeof buffer, buffer, nullptr);
+    if (count == 0) {
+        return {};
     }
-    return utf8;
+    if (count < sizeof buffer) {
+        return std::string(buffer, count);
+    }
+    std::string longer(count, '\0'); // count includes the terminator here
+    DWORD again = GetFullPathNameA(text.c_str(), count, longer.data(), nullptr);
+    if (again == 0 || again >= count) {
+        return {};
+    }
+    longer.resize(again);
+    return longer;
 }
 
-// Every folder of a full directory path ("C:\\A\\B", no trailing backslash) exists afterwards;
-// 0, or the error that stopped it.
 INT EnsureDirectory(const std::string& fullDir) {
     // Walk the path by characters so a double-byte trail byte is never taken for a separator;
     // the drive root ("C:\\") is never created.
@@ -153,16 +256,25 @@ INT EnsureDirectory(const std::string& fullDir) {
     return 0;
 }
 
-nlohmann::json& ReportArray(const char* key) {
-    nlohmann::json& report = winemu::Current().Report();
-    if (!report.is_object()) {
-        report = nlohmann::json::object();
+bool WriteWholeFile(const std::string& path, const std::vector<BYTE>& data) {
+    std::string temporary = path + ".tmp";
+    HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
     }
-    nlohmann::json& array = report[key];
-    if (!array.is_array()) {
-        array = nlohmann::json::array();
+    DWORD written = 0;
+    bool ok = data.empty() ||
+              (WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+               written == data.size());
+    CloseHandle(file);
+    if (ok) {
+        ok = MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
     }
-    return array;
+    if (!ok) {
+        DeleteFileA(temporary.c_str());
+    }
+    return ok;
 }
 
 } // namespace toolkit

@@ -1,46 +1,38 @@
 // The toolkit's state behind its C interface: symbols, setup.inf, the copy list, the dialogs that
-// are up, the unattended answers. No screen code here: what the user sees goes through Ui, so the
-// terminal of the host build and a window UI can sit on the same core.
+// are up, the unattended answers, the program groups made. The core works on the Win32 API alone;
+// what the user sees goes through Ui (the terminal, or windows), and what only the host build has
+// (fault checks, the run report, notes on the console) goes through Host.
 #pragma once
 
 #include "qvxcui/qvxcui.h"
-#include "winemu/machine.h"
 
 #include <windows.h>
 
 #include <cstddef>
-#include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace toolkit {
 
-// What the user sees and answers.
-class Ui {
-  public:
-    virtual ~Ui() = default;
-    // A modal dialog: the index of the button pressed, or nullopt when no answer can come (end
-    // of input), which the core takes as the dialog's cancel button.
-    virtual std::optional<size_t> AskDialog(const qvxcui::DialogTemplate& dialog) = 0;
-    // A modal dialog of an unattended run, shown with the word that answered it.
-    virtual void ShowAnswered(const qvxcui::DialogTemplate& dialog, std::string_view word) = 0;
-    // A modeless dialog comes up (the opening dialog, the billboard).
-    virtual void ShowModeless(const qvxcui::DialogTemplate& dialog) = 0;
-    // The copy gauge: done of total files, the one just copied.
-    virtual void Progress(size_t done, size_t total, std::string_view file) = 0;
-    virtual void MessageBox(std::string_view text, std::string_view caption, UINT style) = 0;
+// Windows compares names (sections, symbols, files) without regard to ASCII case.
+bool NameEquals(std::string_view a, std::string_view b);
+struct NameLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const;
 };
-
-// The host build's terminal, on the machine console and input.
-Ui& TerminalUi();
 
 // INI text as the toolkit reads it (setup.inf, answers files): section name to its lines, each
 // trimmed, ';' comments and empty lines dropped; the first section of a name wins.
-using IniSections = std::map<std::string, std::vector<std::string>, winemu::NameLess>;
-std::optional<IniSections> ReadIniFile(const std::filesystem::path& hostFile);
+using IniSections = std::map<std::string, std::vector<std::string>, NameLess>;
+IniSections ParseIni(std::string_view text);
+// A whole file read through the platform's file functions; nullopt when it cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& path);
+std::optional<IniSections> ReadIniFile(const std::string& path);
 
 struct CopyEntry {
     std::string file; // the name as setup.inf lists it
@@ -57,12 +49,26 @@ struct Billboard {
 struct ShownDialog {
     UINT id;
     std::string procedure;
+    HWND window = nullptr; // a modeless dialog's window, where the UI has one
+};
+
+struct ProgramItem {
+    std::string name;
+    std::string command;
+    std::string shortcut; // where the UI put it; empty when it keeps no file
+};
+
+struct ProgramGroup {
+    std::string name;
+    std::string folder;
+    std::optional<std::string> show; // the last show command
+    std::vector<ProgramItem> items;
 };
 
 struct State {
     HWND hwndFrame = nullptr;
     bool installUp = false;
-    std::map<std::string, std::string, winemu::NameLess> symbols;
+    std::map<std::string, std::string, NameLess> symbols;
     std::optional<IniSections> inf;
     std::vector<CopyEntry> copyList;
     std::vector<Billboard> billboards;
@@ -71,27 +77,104 @@ struct State {
     bool unattended = false;
     std::map<UINT, std::vector<std::string>> answers; // the words still to be taken
     UINT cursorsGiven = 0;
+    std::vector<HCURSOR> cursors; // those given out, in order
+    std::vector<ProgramGroup> groups;
 };
 
 // The toolkit's one state, and a fresh start of it (InitializeFrame).
 State& Core();
 void ResetCore();
 
-// The UI the toolkit talks to; the terminal unless a test puts another in place.
+// What the user sees and answers.
+class Ui {
+  public:
+    virtual ~Ui() = default;
+    // The frame: its window (never null when it came up) and the instance setup is given.
+    virtual HWND OpenFrame() = 0;
+    virtual HINSTANCE FrameInstance() = 0;
+    virtual void CloseFrame() = 0;
+    virtual bool SetBitmap(UINT idBitmap) = 0;
+    // A modal dialog whose procedure puts the user's word into "DLGEVENT". answer is the word of
+    // an unattended run, or null when the user answers. FALSE when it could not be shown.
+    virtual BOOL RunModal(const qvxcui::DialogTemplate& dialog, const std::string* answer) = 0;
+    // A modeless dialog comes up and stays until closed; window is what CloseModeless takes.
+    virtual BOOL OpenModeless(const qvxcui::DialogTemplate& dialog, HWND& window) = 0;
+    virtual void CloseModeless(HWND window) = 0;
+    // The copy gauge: done of total files, the one just copied.
+    virtual void Progress(size_t done, size_t total, std::string_view file) = 0;
+    virtual void ShowMessageBox(std::string_view text, std::string_view caption, UINT style) = 0;
+    virtual HCURSOR WaitCursor() = 0;
+    virtual BOOL RestoreCursor(HCURSOR cursor) = 0;
+    // Program groups, made where the user finds them. folder and shortcut say where, if anywhere.
+    virtual bool MakeGroup(std::string_view group, std::string& folder) = 0;
+    virtual bool ShowGroup(std::string_view group, std::string_view command,
+                           std::string& folder) = 0;
+    virtual bool AddItem(std::string_view group, std::string_view item, std::string_view command,
+                         std::string& folder, std::string& shortcut) = 0;
+};
+
+// One argument of a toolkit call as the call trace holds it: a null pointer, a text, a number,
+// or a handle the toolkit gave out, named by what it is ("frame", "instance", "cursor").
+struct Handle {
+    std::string role;
+};
+using CallArg = std::variant<std::monostate, std::string, long long, Handle>;
+CallArg Text(LPCSTR sz);
+CallArg WindowArg(HWND hwnd);
+CallArg InstanceArg(HINSTANCE hinst);
+CallArg CursorArg(HCURSOR hcur);
+CallArg BufferArg(const void* buffer); // an output buffer: "buffer", or null
+
+// What only the host build has; the Windows build keeps these defaults.
+class Host {
+  public:
+    virtual ~Host() = default;
+    // Whether this toolkit call must fail (fault injection); asked exactly once per call.
+    virtual bool Fails(std::string_view call, std::initializer_list<std::string_view> args);
+    // Why a step failed, for the person running setup.
+    virtual void Note(std::string_view text);
+    // An answers file named outside the command line: its name, and its text when readable.
+    struct Answers {
+        std::string name;
+        std::optional<std::string> text;
+    };
+    virtual std::optional<Answers> OutsideAnswers();
+    // The record of the run.
+    virtual void Started();
+    virtual void Called(std::string_view call, const std::vector<CallArg>& args);
+    virtual void DialogShowing(UINT id);
+    virtual void DialogDone(UINT id, std::string_view procedure, std::string_view event);
+    virtual void MessageBoxShown(std::string_view text, std::string_view caption, UINT style);
+    virtual void FileCopied(std::string_view target);
+    virtual void GroupsChanged(const std::vector<ProgramGroup>& groups);
+};
+
+// The build's host side and UI; a test may put another UI in place.
+Host& CurrentHost();
 Ui& CurrentUi();
 void SetUi(Ui* ui);
+Ui& DefaultUi();
+
+// Enters a toolkit call: records it in the trace, unless it is made from inside another toolkit
+// call (a dialog procedure setting "DLGEVENT"), which is the toolkit's work and not setup's.
+class CallScope {
+  public:
+    CallScope(std::string_view call, std::initializer_list<CallArg> args);
+    ~CallScope();
+    CallScope(const CallScope&) = delete;
+    CallScope& operator=(const CallScope&) = delete;
+};
 
 // Helpers shared by the toolkit's files.
 std::string WithBackslash(std::string dir);
 // A name that stays inside its directory: no separator, no drive, no "..", not empty.
 bool IsPlainFileName(std::string_view name);
+// The full path of a path relative to the current directory; "" when it names no drive.
+std::string FullPath(std::string_view path);
 // Every folder of a full directory path ("C:\\A\\B", no trailing backslash) exists afterwards,
 // made through the platform's file functions; 0, or the Win32 error that stopped it.
 INT EnsureDirectory(const std::string& fullDir);
-// ANSI text as the report's JSON (UTF-8) holds it: bytes from 0x80 up stand for the code points
-// of the same value, so any text, however odd, can be recorded.
-std::string ReportText(std::string_view ansi);
-// The JSON array under key in the machine's report, made when missing.
-nlohmann::json& ReportArray(const char* key);
+// The file written whole or not at all: a temporary file beside it, then a rename.
+bool WriteWholeFile(const std::string& path, const std::vector<BYTE>& data);
 
 } // namespace toolkit

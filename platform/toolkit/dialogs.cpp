@@ -6,36 +6,35 @@
 
 namespace {
 
-// The word the dialog reports: the next unused word of an unattended run, else the default
-// button; asked on the screen otherwise, where no answer at all means the cancel button.
-std::string ChooseEvent(const qvxcui::DialogTemplate& dialog) {
+// The word of an unattended run for this showing: the next unused one, else the default button.
+std::string UnattendedWord(const qvxcui::DialogTemplate& dialog) {
     toolkit::State& state = toolkit::Core();
-    if (state.unattended) {
-        std::string word = dialog.buttons[dialog.defaultButton].event;
-        auto found = state.answers.find(dialog.id);
-        if (found != state.answers.end() && !found->second.empty()) {
-            word = std::move(found->second.front());
-            found->second.erase(found->second.begin());
-        }
-        toolkit::CurrentUi().ShowAnswered(dialog, word);
-        return word;
+    std::string word = dialog.buttons[dialog.defaultButton].event;
+    auto found = state.answers.find(dialog.id);
+    if (found != state.answers.end() && !found->second.empty()) {
+        word = std::move(found->second.front());
+        found->second.erase(found->second.begin());
     }
-    std::optional<size_t> pressed = toolkit::CurrentUi().AskDialog(dialog);
-    size_t index = pressed && *pressed < dialog.buttons.size() ? *pressed : dialog.cancelButton;
-    return dialog.buttons[index].event;
+    return word;
 }
 
 } // namespace
 
-BOOL WINAPI FDoDialogExt(HWND, LPCSTR szDll, UINT idDlg, LPCSTR szDlgProc, LPCSTR, LPARAM, LPARAM) {
+BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlgProc,
+                         LPCSTR szHelpDll, LPARAM lParam1, LPARAM lParam2) {
+    toolkit::CallScope call("FDoDialogExt",
+                            {toolkit::WindowArg(hwndParent), toolkit::Text(szDll),
+                             static_cast<long long>(idDlg), toolkit::Text(szDlgProc),
+                             toolkit::Text(szHelpDll), static_cast<long long>(lParam1),
+                             static_cast<long long>(lParam2)});
     std::string_view procName = szDlgProc ? szDlgProc : "";
-    if (winemu::Current().Fault().Check("FDoDialogExt", {std::to_string(idDlg), procName})) {
+    toolkit::Host& host = toolkit::CurrentHost();
+    if (host.Fails("FDoDialogExt", {std::to_string(idDlg), procName})) {
         return FALSE;
     }
     const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(idDlg);
-    qvxcui::DialogProc proc = qvxcui::FindProcedure(procName);
-    if (!szDll || !winemu::NameEquals(szDll, qvxcui::kLibraryName) || !dialog || !proc ||
-        procName != dialog->procedure) {
+    if (!szDll || !toolkit::NameEquals(szDll, qvxcui::kLibraryName) || !dialog ||
+        !qvxcui::FindProcedure(procName) || procName != dialog->procedure) {
         return FALSE;
     }
     // A modal dialog without buttons could never be left; the table has none, but stay safe.
@@ -44,37 +43,42 @@ BOOL WINAPI FDoDialogExt(HWND, LPCSTR szDll, UINT idDlg, LPCSTR szDlgProc, LPCST
     }
 
     toolkit::State& state = toolkit::Core();
-    state.dialogs.push_back({idDlg, std::string(procName)});
-    winemu::OnDialogShown(idDlg);
+    state.dialogs.push_back({idDlg, std::string(procName), nullptr});
+    host.DialogShowing(idDlg);
 
+    toolkit::Ui& ui = toolkit::CurrentUi();
     BOOL ok = FALSE;
     if (dialog->modeless) {
-        toolkit::CurrentUi().ShowModeless(*dialog);
-        ok = proc(idDlg, "");
+        ok = ui.OpenModeless(*dialog, state.dialogs.back().window);
+    } else if (state.unattended) {
+        std::string word = UnattendedWord(*dialog);
+        ok = ui.RunModal(*dialog, &word);
     } else {
-        std::string word = ChooseEvent(*dialog);
-        ok = proc(idDlg, word.c_str());
+        ok = ui.RunModal(*dialog, nullptr);
     }
 
-    auto& event = state.symbols["DLGEVENT"];
-    toolkit::ReportArray("dialogs").push_back(
-        {{"id", idDlg},
-         {"procedure", toolkit::ReportText(procName)},
-         {"event", toolkit::ReportText(ok ? event : std::string())}});
+    host.DialogDone(idDlg, procName, ok ? state.symbols["DLGEVENT"] : std::string());
     return ok;
 }
 
 // n dialogs from the last shown backwards; a negative n removes all of them. Removing more
 // dialogs than are up removes those there are.
 BOOL WINAPI FKillNDialogs(INT n) {
-    if (winemu::Current().Fault().Check("FKillNDialogs", {std::to_string(n)})) {
+    toolkit::CallScope call("FKillNDialogs", {static_cast<long long>(n)});
+    if (toolkit::CurrentHost().Fails("FKillNDialogs", {std::to_string(n)})) {
         return FALSE;
     }
     auto& dialogs = toolkit::Core().dialogs;
-    if (n < 0 || static_cast<size_t>(n) >= dialogs.size()) {
-        dialogs.clear();
-    } else {
-        dialogs.resize(dialogs.size() - static_cast<size_t>(n));
+    size_t keep = 0;
+    if (n >= 0 && static_cast<size_t>(n) < dialogs.size()) {
+        keep = dialogs.size() - static_cast<size_t>(n);
+    }
+    toolkit::Ui& ui = toolkit::CurrentUi();
+    while (dialogs.size() > keep) {
+        if (dialogs.back().window) {
+            ui.CloseModeless(dialogs.back().window);
+        }
+        dialogs.pop_back();
     }
     return TRUE;
 }

@@ -4,15 +4,9 @@
 
 #include <toolkit.h>
 
-#include <cctype>
 #include <string>
 
 namespace {
-
-// Handle values of the frame; any value above 0 tells setup that start-up succeeded.
-HWND const kFrameWindow = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x00010010));
-HINSTANCE const kFrameInstance = reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(0x00400000));
-constexpr ULONG_PTR kCursorBase = 0x00020000;
 
 // The command line split into words; double quotes group blanks and are dropped.
 std::vector<std::string> SplitCommandLine(std::string_view cmdLine) {
@@ -46,7 +40,7 @@ std::optional<std::string> AnswersOption(std::string_view cmdLine) {
     constexpr std::string_view option = "answers:";
     for (const std::string& word : SplitCommandLine(cmdLine)) {
         if (word.size() > option.size() && (word[0] == '/' || word[0] == '-') &&
-            winemu::NameEquals(std::string_view(word).substr(1, option.size()), option)) {
+            toolkit::NameEquals(std::string_view(word).substr(1, option.size()), option)) {
             return word.substr(1 + option.size());
         }
     }
@@ -62,17 +56,17 @@ std::string TrimBlanks(std::string_view text) {
 }
 
 // "[Answers]" lines "<dialog id>=WORD,WORD,...": the words, one per showing of that dialog.
-bool LoadAnswers(const std::filesystem::path& hostFile, std::string_view shownName) {
-    std::ostream& console = winemu::Current().Console();
-    std::optional<toolkit::IniSections> ini = toolkit::ReadIniFile(hostFile);
-    if (!ini) {
-        console << "Setup cannot read the answers file " << shownName << ".\n";
+bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownName) {
+    toolkit::Host& host = toolkit::CurrentHost();
+    if (!text) {
+        host.Note("Setup cannot read the answers file " + std::string(shownName) + ".\n");
         return false;
     }
+    toolkit::IniSections ini = toolkit::ParseIni(*text);
     toolkit::State& state = toolkit::Core();
     state.unattended = true;
-    auto section = ini->find("Answers");
-    if (section == ini->end()) {
+    auto section = ini.find("Answers");
+    if (section == ini.end()) {
         return true; // every dialog takes its default button
     }
     for (const std::string& line : section->second) {
@@ -81,8 +75,8 @@ bool LoadAnswers(const std::filesystem::path& hostFile, std::string_view shownNa
         bool numeric = !key.empty() && key.size() <= 9 &&
                        key.find_first_not_of("0123456789") == std::string::npos;
         if (equals == std::string::npos || !numeric) {
-            console << "Answers file " << shownName << ": line \"" << line
-                    << "\" is not <dialog id>=<words>; it is ignored.\n";
+            host.Note("Answers file " + std::string(shownName) + ": line \"" + line +
+                      "\" is not <dialog id>=<words>; it is ignored.\n");
             continue;
         }
         std::vector<std::string>& words = state.answers[static_cast<UINT>(std::stoul(key))];
@@ -99,61 +93,76 @@ bool LoadAnswers(const std::filesystem::path& hostFile, std::string_view shownNa
     return true;
 }
 
+// The directory the program started from, ending in a backslash.
+std::string StartDirectory() {
+    char buffer[MAX_PATH];
+    DWORD count = GetCurrentDirectoryA(sizeof buffer, buffer);
+    if (count == 0 || count >= sizeof buffer) {
+        return {};
+    }
+    return toolkit::WithBackslash(std::string(buffer, count));
+}
+
+bool StartUp(std::string_view cmdLine) {
+    toolkit::State& state = toolkit::Core();
+    state.symbols["STF_SRCDIR"] = StartDirectory();
+    state.symbols["DLGEVENT"] = "";
+
+    toolkit::Host& host = toolkit::CurrentHost();
+    if (std::optional<std::string> answers = AnswersOption(cmdLine)) {
+        std::string full = toolkit::FullPath(*answers);
+        std::optional<std::string> text;
+        if (!full.empty()) {
+            text = toolkit::ReadWholeFile(full);
+        }
+        if (!LoadAnswers(text, *answers)) {
+            return false;
+        }
+    } else if (std::optional<toolkit::Host::Answers> outside = host.OutsideAnswers()) {
+        if (!LoadAnswers(outside->text, outside->name)) {
+            return false;
+        }
+    }
+    host.Started();
+    state.hwndFrame = toolkit::CurrentUi().OpenFrame();
+    return state.hwndFrame != nullptr;
+}
+
 } // namespace
 
 HWND WINAPI InitializeFrame(LPSTR szCmdLine) {
+    toolkit::CallScope call("InitializeFrame", {toolkit::Text(szCmdLine)});
     std::string_view cmdLine = szCmdLine ? szCmdLine : "";
-    winemu::Machine& machine = winemu::Current();
     toolkit::ResetCore(); // a frame that fails to come up leaves nothing of an earlier one
-    if (machine.Fault().Check("InitializeFrame", {cmdLine})) {
+    if (toolkit::CurrentHost().Fails("InitializeFrame", {cmdLine})) {
         return nullptr;
     }
-    toolkit::State& state = toolkit::Core();
-    state.symbols["STF_SRCDIR"] = toolkit::WithBackslash(machine.CurrentDirectory());
-    state.symbols["DLGEVENT"] = "";
-
-    std::optional<std::string> answers = AnswersOption(cmdLine);
-    if (answers) {
-        std::string full = machine.FullPath(*answers);
-        std::optional<std::filesystem::path> host;
-        if (!full.empty()) {
-            host = machine.HostPath(full);
-        }
-        if (!host || !LoadAnswers(*host, *answers)) {
-            if (!host) {
-                machine.Console() << "Setup cannot read the answers file " << *answers << ".\n";
-            }
-            toolkit::ResetCore();
-            return nullptr;
-        }
-    } else if (machine.AnswersFile()) {
-        if (!LoadAnswers(*machine.AnswersFile(), machine.AnswersFile()->string())) {
-            toolkit::ResetCore();
-            return nullptr;
-        }
+    if (!StartUp(cmdLine)) {
+        toolkit::ResetCore();
+        return nullptr;
     }
-
-    for (const char* key : {"dialogs", "message_boxes", "files_copied", "program_groups"}) {
-        toolkit::ReportArray(key);
-    }
-    state.hwndFrame = kFrameWindow;
-    return state.hwndFrame;
+    return toolkit::Core().hwndFrame;
 }
 
 HWND WINAPI HwndFrame(void) {
+    toolkit::CallScope call("HwndFrame", {});
     return toolkit::Core().hwndFrame;
 }
 
 HINSTANCE WINAPI HinstFrame(void) {
-    return toolkit::Core().hwndFrame ? kFrameInstance : nullptr;
+    toolkit::CallScope call("HinstFrame", {});
+    return toolkit::Core().hwndFrame ? toolkit::CurrentUi().FrameInstance() : nullptr;
 }
 
 BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) {
-    if (winemu::Current().Fault().Check("FInitializeInstall")) {
+    toolkit::CallScope call("FInitializeInstall",
+                            {toolkit::InstanceArg(hinst), toolkit::WindowArg(hwndFrame)});
+    if (toolkit::CurrentHost().Fails("FInitializeInstall", {})) {
         return FALSE;
     }
     toolkit::State& state = toolkit::Core();
-    if (!state.hwndFrame || hinst != kFrameInstance || hwndFrame != state.hwndFrame) {
+    if (!state.hwndFrame || hinst != toolkit::CurrentUi().FrameInstance() ||
+        hwndFrame != state.hwndFrame) {
         return FALSE;
     }
     state.installUp = true;
@@ -161,21 +170,33 @@ BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) {
 }
 
 BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) {
+    toolkit::CallScope call("FSetBitmap", {toolkit::Text(szDll), static_cast<long long>(idBitmap)});
     std::string_view dll = szDll ? szDll : "";
-    if (winemu::Current().Fault().Check("FSetBitmap", {dll, std::to_string(idBitmap)})) {
+    if (toolkit::CurrentHost().Fails("FSetBitmap", {dll, std::to_string(idBitmap)})) {
         return FALSE;
     }
-    return toolkit::Core().hwndFrame && winemu::NameEquals(dll, qvxcui::kLibraryName) &&
-           qvxcui::HasBitmap(idBitmap);
+    return toolkit::Core().hwndFrame && toolkit::NameEquals(dll, qvxcui::kLibraryName) &&
+           qvxcui::HasBitmap(idBitmap) && toolkit::CurrentUi().SetBitmap(idBitmap);
 }
 
 void WINAPI TerminateFrame(void) {
+    toolkit::CallScope call("TerminateFrame", {});
     toolkit::State& state = toolkit::Core();
+    toolkit::Ui& ui = toolkit::CurrentUi();
+    for (const toolkit::ShownDialog& dialog : state.dialogs) {
+        if (dialog.window) {
+            ui.CloseModeless(dialog.window);
+        }
+    }
     state.dialogs.clear();
+    if (state.hwndFrame) {
+        ui.CloseFrame();
+    }
     state.hwndFrame = nullptr;
 }
 
 void WINAPI TerminateInstall(void) {
+    toolkit::CallScope call("TerminateInstall", {});
     toolkit::State& state = toolkit::Core();
     state.inf.reset();
     state.copyList.clear();
@@ -184,26 +205,28 @@ void WINAPI TerminateInstall(void) {
 }
 
 void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) {
+    toolkit::CallScope call("DoMsgBox", {toolkit::Text(szText), toolkit::Text(szCaption),
+                                         static_cast<long long>(uStyle)});
     std::string_view text = szText ? szText : "";
     std::string_view caption = szCaption ? szCaption : "";
-    toolkit::ReportArray("message_boxes")
-        .push_back({{"text", toolkit::ReportText(text)},
-                    {"caption", toolkit::ReportText(caption)},
-                    {"style", uStyle}});
-    toolkit::CurrentUi().MessageBox(text, caption, uStyle);
+    toolkit::CurrentHost().MessageBoxShown(text, caption, uStyle);
+    toolkit::CurrentUi().ShowMessageBox(text, caption, uStyle);
 }
 
 HCURSOR WINAPI HShowWaitCursor(void) {
-    UINT& given = toolkit::Core().cursorsGiven;
-    ++given;
-    return reinterpret_cast<HCURSOR>(kCursorBase + given);
+    toolkit::CallScope call("HShowWaitCursor", {});
+    toolkit::State& state = toolkit::Core();
+    ++state.cursorsGiven;
+    HCURSOR cursor = toolkit::CurrentUi().WaitCursor();
+    state.cursors.push_back(cursor);
+    return cursor;
 }
 
 // Any cursor handle the toolkit gave out may be put back, in any order.
 BOOL WINAPI FRestoreCursor(HCURSOR hcurPrev) {
-    if (winemu::Current().Fault().Check("FRestoreCursor")) {
+    toolkit::CallScope call("FRestoreCursor", {toolkit::CursorArg(hcurPrev)});
+    if (toolkit::CurrentHost().Fails("FRestoreCursor", {})) {
         return FALSE;
     }
-    ULONG_PTR value = reinterpret_cast<ULONG_PTR>(hcurPrev);
-    return value > kCursorBase && value <= kCursorBase + toolkit::Core().cursorsGiven;
+    return toolkit::CurrentUi().RestoreCursor(hcurPrev);
 }

@@ -1,52 +1,10 @@
-// Program groups: made where a Windows NT user finds them, as folders of the all-users Start Menu
-// "Programs" folder, each item a shell link (.lnk) to its program.
+// Program groups: the names checked, the groups and items made through the UI (folders and
+// shortcuts, or Program Manager), and a record of each kept for the run's report.
 #include "toolkit/core.h"
 
 #include <toolkit.h>
 
-#include <array>
-#include <fstream>
-
 namespace {
-
-constexpr std::string_view kProgramsFolder = "Profiles\\All Users\\Start Menu\\Programs";
-
-// Shell link format: header size, class id 00021401-0000-0000-C000-000000000046, flags.
-constexpr DWORD kLinkHeaderSize = 0x4C;
-constexpr std::array<BYTE, 16> kShellLinkClsid{0x01, 0x14, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00,
-                                               0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
-constexpr DWORD kHasLinkInfo = 0x00000002;
-constexpr DWORD kHasWorkingDir = 0x00000010;
-constexpr DWORD kHasArguments = 0x00000020;
-constexpr DWORD kVolumeIdAndLocalBasePath = 0x00000001;
-constexpr DWORD kLinkInfoHeaderSize = 0x1C;
-constexpr DWORD kDriveFixed = 3;
-constexpr size_t kMaxLinkString = 0xFFFF; // string data counts are 16-bit
-
-std::string GroupFolder(std::string_view group) {
-    return toolkit::WithBackslash(winemu::Current().Config().windowsDirectory) +
-           std::string(kProgramsFolder) + "\\" + std::string(group);
-}
-
-bool IsFolder(const std::string& winPath) {
-    DWORD attributes = GetFileAttributesA(winPath.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-// The group's entry in the report, made when missing.
-nlohmann::json& GroupRecord(std::string_view group, const std::string& folder) {
-    nlohmann::json& groups = toolkit::ReportArray("program_groups");
-    std::string name = toolkit::ReportText(group);
-    for (nlohmann::json& entry : groups) {
-        if (winemu::NameEquals(entry.value("name", ""), name)) {
-            return entry;
-        }
-    }
-    groups.push_back({{"name", name},
-                      {"folder", toolkit::ReportText(folder)},
-                      {"items", nlohmann::json::array()}});
-    return groups.back();
-}
 
 std::string_view TrimBlanks(std::string_view text) {
     size_t first = text.find_first_not_of(" \t");
@@ -56,208 +14,100 @@ std::string_view TrimBlanks(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// A command line split into the program (quotes dropped) and its arguments.
-std::pair<std::string, std::string> SplitCommand(std::string_view cmd) {
-    cmd = TrimBlanks(cmd);
-    size_t end = 0;
-    std::string program;
-    if (!cmd.empty() && cmd.front() == '"') {
-        size_t close = cmd.find('"', 1);
-        program = std::string(cmd.substr(1, close == std::string_view::npos ? close : close - 1));
-        end = close == std::string_view::npos ? cmd.size() : close + 1;
-    } else {
-        end = std::min(cmd.find_first_of(" \t"), cmd.size());
-        program = std::string(cmd.substr(0, end));
-    }
-    return {program, std::string(TrimBlanks(cmd.substr(end)))};
-}
-
-class LinkWriter {
-  public:
-    void U16(WORD value) {
-        bytes_.push_back(static_cast<BYTE>(value));
-        bytes_.push_back(static_cast<BYTE>(value >> 8));
-    }
-    void U32(DWORD value) {
-        U16(static_cast<WORD>(value));
-        U16(static_cast<WORD>(value >> 16));
-    }
-    void Bytes(std::string_view text) { bytes_.insert(bytes_.end(), text.begin(), text.end()); }
-    void Zeros(size_t count) { bytes_.insert(bytes_.end(), count, 0); }
-    // A counted string of the string data (ANSI, no terminator).
-    void Counted(std::string_view text) {
-        U16(static_cast<WORD>(text.size()));
-        Bytes(text);
-    }
-    std::vector<BYTE>& Data() { return bytes_; }
-
-  private:
-    std::vector<BYTE> bytes_;
-};
-
-// A shell link to target, started in its own folder, with the arguments given.
-std::vector<BYTE> BuildShellLink(const std::string& target, const std::string& arguments) {
-    size_t lastSlash = target.find_last_of('\\');
-    std::string workingDir =
-        lastSlash == std::string::npos ? std::string() : target.substr(0, lastSlash);
-    if (workingDir.size() == 2 && workingDir[1] == ':') {
-        workingDir += '\\'; // the root of a drive keeps its backslash
-    }
-    DWORD flags = kHasLinkInfo;
-    if (!workingDir.empty()) {
-        flags |= kHasWorkingDir;
-    }
-    if (!arguments.empty()) {
-        flags |= kHasArguments;
-    }
-    DWORD attributes = GetFileAttributesA(target.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        attributes = 0; // the program need not be there yet
-    }
-
-    LinkWriter link;
-    link.U32(kLinkHeaderSize);
-    link.Bytes(std::string_view(reinterpret_cast<const char*>(kShellLinkClsid.data()),
-                                kShellLinkClsid.size()));
-    link.U32(flags);
-    link.U32(attributes);
-    link.Zeros(24); // creation, access and write times
-    link.U32(0);    // file size
-    link.U32(0);    // icon index
-    link.U32(SW_SHOWNORMAL);
-    link.U16(0);           // hot key
-    link.Zeros(2 + 4 + 4); // reserved
-
-    // LinkInfo: a volume (fixed drive, no label) and the target's local base path.
-    constexpr DWORD volumeIdSize = 16 + 1;
-    DWORD localBasePathOffset = kLinkInfoHeaderSize + volumeIdSize;
-    DWORD suffixOffset = localBasePathOffset + static_cast<DWORD>(target.size()) + 1;
-    link.U32(suffixOffset + 1); // LinkInfo size
-    link.U32(kLinkInfoHeaderSize);
-    link.U32(kVolumeIdAndLocalBasePath);
-    link.U32(kLinkInfoHeaderSize); // volume id offset
-    link.U32(localBasePathOffset);
-    link.U32(0); // no network path
-    link.U32(suffixOffset);
-    link.U32(volumeIdSize);
-    link.U32(kDriveFixed);
-    link.U32(0);    // serial number
-    link.U32(0x10); // volume label offset
-    link.Zeros(1);  // empty label
-    link.Bytes(target);
-    link.Zeros(1);
-    link.Zeros(1); // empty common path suffix
-
-    if (!workingDir.empty()) {
-        link.Counted(workingDir);
-    }
-    if (!arguments.empty()) {
-        link.Counted(arguments);
-    }
-    link.U32(0); // no extra data blocks
-    return std::move(link.Data());
-}
-
-// The file written whole or not at all: a temporary file beside it, then a rename.
-bool WriteWholeFile(const std::string& winPath, const std::vector<BYTE>& data) {
-    std::optional<std::filesystem::path> host = winemu::Current().HostPath(winPath);
-    if (!host) {
-        return false;
-    }
-    std::filesystem::path temporary = *host;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(data.data()),
-                  static_cast<std::streamsize>(data.size()));
-        if (!out.flush()) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return false;
+// The group's record, made when missing.
+toolkit::ProgramGroup& GroupRecord(std::string_view group, const std::string& folder) {
+    for (toolkit::ProgramGroup& entry : toolkit::Core().groups) {
+        if (toolkit::NameEquals(entry.name, group)) {
+            return entry;
         }
     }
-    std::error_code ec;
-    std::filesystem::rename(temporary, *host, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        return false;
+    toolkit::Core().groups.push_back({std::string(group), folder, std::nullopt, {}});
+    return toolkit::Core().groups.back();
+}
+
+// The program of a command line: the first word, or the quoted text.
+std::string_view Program(std::string_view cmd) {
+    cmd = TrimBlanks(cmd);
+    if (!cmd.empty() && cmd.front() == '"') {
+        size_t close = cmd.find('"', 1);
+        return cmd.substr(1, close == std::string_view::npos ? close : close - 1);
     }
-    return true;
+    return cmd.substr(0, std::min(cmd.find_first_of(" \t"), cmd.size()));
 }
 
 } // namespace
 
-BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT) {
+BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) {
+    toolkit::CallScope call("FCreateProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szPath),
+                                                    static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
     std::string_view path = szPath ? szPath : "";
-    if (winemu::Current().Fault().Check("FCreateProgManGroup", {group, path})) {
+    if (toolkit::CurrentHost().Fails("FCreateProgManGroup", {group, path})) {
         return FALSE;
     }
     if (!toolkit::IsPlainFileName(group)) {
         return FALSE;
     }
-    std::string folder = GroupFolder(group);
-    if (toolkit::EnsureDirectory(folder) != 0) {
+    std::string folder;
+    if (!toolkit::CurrentUi().MakeGroup(group, folder)) {
         return FALSE;
     }
     GroupRecord(group, folder);
+    toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     return TRUE;
 }
 
-BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT) {
+BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) {
+    toolkit::CallScope call("FShowProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szCommand),
+                                                  static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
     std::string_view command = szCommand ? szCommand : "";
-    if (winemu::Current().Fault().Check("FShowProgManGroup", {group, command})) {
+    if (toolkit::CurrentHost().Fails("FShowProgManGroup", {group, command})) {
         return FALSE;
     }
-    if (!toolkit::IsPlainFileName(group)) {
-        return FALSE;
-    }
-    std::string folder = GroupFolder(group);
-    if (!IsFolder(folder)) {
+    std::string folder;
+    if (!toolkit::IsPlainFileName(group) ||
+        !toolkit::CurrentUi().ShowGroup(group, command, folder)) {
         return FALSE; // only a group that exists can be shown
     }
-    GroupRecord(group, folder)["show"] = toolkit::ReportText(command);
+    GroupRecord(group, folder).show = std::string(command);
+    toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     return TRUE;
 }
 
-// The item text may carry ",extra" after the name; the name alone names the shortcut.
-BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT) {
+// The item text may carry ",extra" after the name; the name alone names the item.
+BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo) {
+    toolkit::CallScope call("FCreateProgManItem",
+                            {toolkit::Text(szGroup), toolkit::Text(szItem), toolkit::Text(szCmd),
+                             static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
     std::string_view itemText = szItem ? szItem : "";
     std::string_view cmd = szCmd ? szCmd : "";
-    winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("FCreateProgManItem", {group, itemText, cmd})) {
+    if (toolkit::CurrentHost().Fails("FCreateProgManItem", {group, itemText, cmd})) {
         return FALSE;
     }
     std::string_view item = TrimBlanks(itemText.substr(0, itemText.find(',')));
-    auto [program, arguments] = SplitCommand(cmd);
-    if (!toolkit::IsPlainFileName(group) || !toolkit::IsPlainFileName(item) || program.empty()) {
+    if (!toolkit::IsPlainFileName(group) || !toolkit::IsPlainFileName(item) ||
+        Program(cmd).empty()) {
         return FALSE;
     }
-    std::string folder = GroupFolder(group);
-    if (!IsFolder(folder)) {
-        return FALSE; // items go into a group made before
-    }
-    std::string target = machine.FullPath(program);
-    if (target.empty() || target.size() >= MAX_PATH || arguments.size() > kMaxLinkString) {
+    std::string folder;
+    std::string shortcut;
+    if (!toolkit::CurrentUi().AddItem(group, item, cmd, folder, shortcut)) {
         return FALSE;
     }
-    std::string shortcut = folder + "\\" + std::string(item) + ".lnk";
-    if (!WriteWholeFile(shortcut, BuildShellLink(target, arguments))) {
-        return FALSE;
-    }
-
-    nlohmann::json& items = GroupRecord(group, folder)["items"];
-    nlohmann::json record = {{"name", toolkit::ReportText(item)},
-                             {"command", toolkit::ReportText(cmd)},
-                             {"shortcut", toolkit::ReportText(shortcut)}};
-    for (nlohmann::json& existing : items) {
-        if (winemu::NameEquals(existing.value("name", ""), record["name"].get<std::string>())) {
-            existing = record; // made again: the newer shortcut replaced the file
-            return TRUE;
+    toolkit::ProgramGroup& record = GroupRecord(group, folder);
+    toolkit::ProgramItem made{std::string(item), std::string(cmd), shortcut};
+    bool replaced = false;
+    for (toolkit::ProgramItem& existing : record.items) {
+        if (toolkit::NameEquals(existing.name, made.name)) {
+            existing = made; // made again: the newer item replaced the old one
+            replaced = true;
         }
     }
-    items.push_back(std::move(record));
+    if (!replaced) {
+        record.items.push_back(std::move(made));
+    }
+    toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     return TRUE;
 }

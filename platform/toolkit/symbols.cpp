@@ -9,6 +9,8 @@
 // The value's full length in bytes (without the terminator) is returned even when the buffer
 // holds less: the caller tells an overflow from a count that reaches its buffer size.
 INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) {
+    toolkit::CallScope call("CbGetSymbolValue", {toolkit::Text(szSymbol), toolkit::BufferArg(szBuf),
+                                                 static_cast<long long>(cbBuf)});
     std::string_view value = ""; // never a null pointer, even for a missing symbol
     if (szSymbol) {
         auto& symbols = toolkit::Core().symbols;
@@ -26,7 +28,8 @@ INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) {
 }
 
 BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) {
-    if (winemu::Current().Fault().Check("FSetSymbolValue", {szSymbol ? szSymbol : ""})) {
+    toolkit::CallScope call("FSetSymbolValue", {toolkit::Text(szSymbol), toolkit::Text(szValue)});
+    if (toolkit::CurrentHost().Fails("FSetSymbolValue", {szSymbol ? szSymbol : ""})) {
         return FALSE;
     }
     if (!szSymbol || !*szSymbol) {

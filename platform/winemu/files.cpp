@@ -1,9 +1,12 @@
 // KERNEL32 directory and file calls over the machine's drives: the current, Windows and system
-// directories, copying a file, making a folder and reading a file's attributes.
+// directories, copying a file, making a folder, reading a file's attributes, and files opened
+// by handle for reading or writing.
 #include "winemu/dbcs.h"
 #include "winemu/machine.h"
 
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string_view>
 #include <system_error>
 
@@ -182,6 +185,76 @@ DWORD FileAttributes(LPCSTR path, DWORD& attributes) {
     return ERROR_SUCCESS;
 }
 
+// A file opened by handle: its stream, read from the start or written from empty.
+struct OpenFile {
+    std::fstream stream;
+    bool writable = false;
+};
+
+DWORD OpenFileError(LPCSTR path, DWORD access, DWORD disposition, std::shared_ptr<OpenFile>& file,
+                    std::string& full) {
+    if (winemu::Current().Fault().Check("CreateFileA", {Arg(path)}))
+        return ERROR_ACCESS_DENIED;
+    Resolved target = Resolve(path);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    if (IsDirectory(target.host))
+        return ERROR_ACCESS_DENIED;
+    bool exists = Exists(target.host);
+    file = std::make_shared<OpenFile>();
+    std::ios::openmode mode = std::ios::binary;
+    switch (disposition) {
+    case OPEN_EXISTING:
+        if (!exists)
+            return MissingError(target.host);
+        mode |= std::ios::in;
+        if (access & GENERIC_WRITE)
+            mode |= std::ios::out;
+        break;
+    case CREATE_NEW:
+    case CREATE_ALWAYS:
+        if (exists && disposition == CREATE_NEW)
+            return ERROR_FILE_EXISTS;
+        if (!IsDirectory(target.host.parent_path()))
+            return ERROR_PATH_NOT_FOUND;
+        mode |= std::ios::in | std::ios::out | std::ios::trunc;
+        break;
+    default:
+        return ERROR_INVALID_PARAMETER; // the toolkit and setup open no other way
+    }
+    file->stream.open(target.host, mode);
+    if (!file->stream.is_open())
+        return ERROR_ACCESS_DENIED;
+    file->writable = (access & GENERIC_WRITE) != 0;
+    full = target.full;
+    return ERROR_SUCCESS;
+}
+
+std::shared_ptr<OpenFile> FileOf(HANDLE handle) {
+    return winemu::Current().Objects().GetAs<OpenFile>(reinterpret_cast<ULONG_PTR>(handle),
+                                                       winemu::HandleKind::File);
+}
+
+DWORD MoveFileError(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (winemu::Current().Fault().Check("MoveFileExA", {Arg(from), Arg(to)}))
+        return ERROR_ACCESS_DENIED;
+    Resolved source = Resolve(from);
+    if (source.error != ERROR_SUCCESS)
+        return source.error;
+    Resolved target = Resolve(to);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    if (!Exists(source.host))
+        return MissingError(source.host);
+    if (Exists(target.host) && !(flags & MOVEFILE_REPLACE_EXISTING))
+        return ERROR_ALREADY_EXISTS;
+    if (IsDirectory(target.host))
+        return ERROR_ACCESS_DENIED;
+    std::error_code ec;
+    fs::rename(source.host, target.host, ec);
+    return ec ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
 } // namespace
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
@@ -235,4 +308,114 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         attributes = INVALID_FILE_ATTRIBUTES;
     }
     return attributes;
+}
+
+// The length without the terminator when the full path fits, else the size needed with it.
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer,
+                              LPSTR* lpFilePart) {
+    winemu::Machine& machine = winemu::Current();
+    std::string full = lpFileName ? machine.FullPath(lpFileName) : std::string();
+    if (full.empty()) {
+        Fail(lpFileName ? ERROR_INVALID_NAME : ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    DWORD count = CopyOut(full, lpBuffer, nBufferLength);
+    if (lpFilePart && count == full.size()) {
+        size_t slash = full.find_last_of('\\');
+        *lpFilePart = slash + 1 < full.size() ? lpBuffer + slash + 1 : nullptr;
+    }
+    return count;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+    (void)dwShareMode;
+    (void)lpSecurityAttributes;
+    (void)dwFlagsAndAttributes;
+    (void)hTemplateFile;
+    std::shared_ptr<OpenFile> file;
+    std::string full;
+    DWORD error = OpenFileError(lpFileName, dwDesiredAccess, dwCreationDisposition, file, full);
+    if (error != ERROR_SUCCESS) {
+        Fail(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    ULONG_PTR handle =
+        winemu::Current().Objects().Open(winemu::HandleKind::File, "file " + full, file);
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    (void)lpOverlapped;
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
+    std::shared_ptr<OpenFile> file = FileOf(hFile);
+    if (!file)
+        return Finish(ERROR_INVALID_HANDLE);
+    if (!lpBuffer && nNumberOfBytesToRead)
+        return Finish(ERROR_NOACCESS);
+    file->stream.read(static_cast<char*>(lpBuffer), nNumberOfBytesToRead);
+    DWORD read = static_cast<DWORD>(file->stream.gcount());
+    file->stream.clear(); // the end of the file is a read of 0 bytes, not an error
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = read;
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    (void)lpOverlapped;
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = 0;
+    std::shared_ptr<OpenFile> file = FileOf(hFile);
+    if (!file)
+        return Finish(ERROR_INVALID_HANDLE);
+    if (!file->writable)
+        return Finish(ERROR_ACCESS_DENIED);
+    if (winemu::Current().Fault().Check("WriteFile"))
+        return Finish(ERROR_WRITE_FAULT);
+    file->stream.write(static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite);
+    if (!file->stream.flush()) {
+        file->stream.clear();
+        return Finish(ERROR_WRITE_FAULT);
+    }
+    if (lpNumberOfBytesWritten)
+        *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    std::shared_ptr<OpenFile> file = FileOf(hFile);
+    if (!file) {
+        Fail(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    std::streampos here = file->stream.tellg();
+    file->stream.seekg(0, std::ios::end);
+    std::streamoff size = file->stream.tellg();
+    file->stream.seekg(here);
+    if (lpFileSizeHigh)
+        *lpFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(size) >> 32);
+    return static_cast<DWORD>(size);
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    if (winemu::Current().Fault().Check("DeleteFileA", {Arg(lpFileName)}))
+        return Finish(ERROR_ACCESS_DENIED);
+    Resolved target = Resolve(lpFileName);
+    if (target.error != ERROR_SUCCESS)
+        return Finish(target.error);
+    if (!Exists(target.host))
+        return Finish(MissingError(target.host));
+    if (IsDirectory(target.host))
+        return Finish(ERROR_ACCESS_DENIED);
+    std::error_code ec;
+    fs::remove(target.host, ec);
+    return Finish(ec ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+}
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    return Finish(MoveFileError(lpExistingFileName, lpNewFileName, dwFlags));
 }

@@ -33,7 +33,7 @@ std::vector<std::string> Handles::Leaks() const {
     std::vector<std::string> leaks;
     for (const auto& [handle, entry] : open_) {
         if (entry.kind == HandleKind::RegistryKey || entry.kind == HandleKind::Driver ||
-            entry.kind == HandleKind::DeviceInfoList)
+            entry.kind == HandleKind::DeviceInfoList || entry.kind == HandleKind::File)
             leaks.push_back(entry.description);
     }
     return leaks;

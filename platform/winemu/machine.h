@@ -104,7 +104,7 @@ class Registry {
 // ---------------------------------------------------------------------------------------------
 // Handles: every object the process opens, so that those left open can be reported at its end.
 
-enum class HandleKind { RegistryKey, Driver, DeviceInfoList, Module, Token };
+enum class HandleKind { RegistryKey, Driver, DeviceInfoList, Module, Token, File };
 
 class Handles {
   public:
@@ -117,7 +117,7 @@ class Handles {
     }
     // False when the handle is not open as this kind.
     bool Close(ULONG_PTR handle, HandleKind kind);
-    // Registry keys, drivers and device lists still open: "registry key HKEY_...\\...".
+    // Registry keys, drivers, device lists and files still open: "registry key HKEY_...\\...".
     std::vector<std::string> Leaks() const;
     size_t CountOpen(HandleKind kind) const;
 

@@ -160,7 +160,8 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     winemu::Machine& m = Current();
-    if (!m.Objects().Close((ULONG_PTR)hObject, winemu::HandleKind::Token)) {
+    if (!m.Objects().Close((ULONG_PTR)hObject, winemu::HandleKind::Token) &&
+        !m.Objects().Close((ULONG_PTR)hObject, winemu::HandleKind::File)) {
         m.LastError() = ERROR_INVALID_HANDLE;
         return FALSE;
     }

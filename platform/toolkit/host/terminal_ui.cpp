@@ -1,6 +1,9 @@
 // The host build's screen: dialogs, message boxes and the copy gauge drawn as text on the
-// machine console, answers read a line at a time from the machine input.
+// machine console, answers read a line at a time from the machine input; program groups as
+// Start Menu folders with shortcuts.
 #include "toolkit/core.h"
+#include "toolkit/host/shortcuts.h"
+#include "winemu/machine.h"
 
 #include <istream>
 #include <ostream>
@@ -8,6 +11,11 @@
 
 namespace toolkit {
 namespace {
+
+// Handle values of the frame; any value above 0 tells setup that start-up succeeded.
+HWND const kFrameWindow = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(0x00010010));
+HINSTANCE const kFrameInstance = reinterpret_cast<HINSTANCE>(static_cast<ULONG_PTR>(0x00400000));
+constexpr ULONG_PTR kCursorBase = 0x00020000;
 
 constexpr size_t kWidth = 72;
 constexpr size_t kGaugeWidth = 40;
@@ -44,7 +52,56 @@ std::string Trim(const std::string& text) {
 
 class TerminalScreen : public Ui {
   public:
-    std::optional<size_t> AskDialog(const qvxcui::DialogTemplate& dialog) override {
+    HWND OpenFrame() override { return kFrameWindow; }
+    HINSTANCE FrameInstance() override { return kFrameInstance; }
+    void CloseFrame() override {}
+    bool SetBitmap(UINT) override { return true; }
+
+    // The word comes from the answers, or from the user; no answer at all is the cancel button.
+    BOOL RunModal(const qvxcui::DialogTemplate& dialog, const std::string* answer) override {
+        std::string word;
+        if (answer) {
+            ShowAnswered(dialog, *answer);
+            word = *answer;
+        } else {
+            std::optional<size_t> pressed = AskDialog(dialog);
+            size_t index =
+                pressed && *pressed < dialog.buttons.size() ? *pressed : dialog.cancelButton;
+            word = dialog.buttons[index].event;
+        }
+        return qvxcui::FindProcedure(dialog.procedure)(dialog.id, word.c_str());
+    }
+
+    BOOL OpenModeless(const qvxcui::DialogTemplate& dialog, HWND& window) override {
+        window = nullptr;
+        PrintFrame(winemu::Current().Console(), dialog.title, dialog.text);
+        return qvxcui::FindProcedure(dialog.procedure)(dialog.id, "");
+    }
+
+    void CloseModeless(HWND) override {}
+
+    HCURSOR WaitCursor() override {
+        return reinterpret_cast<HCURSOR>(kCursorBase + Core().cursorsGiven);
+    }
+
+    BOOL RestoreCursor(HCURSOR cursor) override {
+        ULONG_PTR value = reinterpret_cast<ULONG_PTR>(cursor);
+        return value > kCursorBase && value <= kCursorBase + Core().cursorsGiven;
+    }
+
+    bool MakeGroup(std::string_view group, std::string& folder) override {
+        return host::MakeGroupFolder(group, folder);
+    }
+    bool ShowGroup(std::string_view group, std::string_view, std::string& folder) override {
+        return host::FindGroupFolder(group, folder);
+    }
+    bool AddItem(std::string_view group, std::string_view item, std::string_view command,
+                 std::string& folder, std::string& shortcut) override {
+        return host::WriteShortcut(group, item, command, folder, shortcut);
+    }
+
+  private:
+    std::optional<size_t> AskDialog(const qvxcui::DialogTemplate& dialog) {
         winemu::Machine& machine = winemu::Current();
         std::ostream& out = machine.Console();
         PrintFrame(out, dialog.title, dialog.text);
@@ -67,7 +124,7 @@ class TerminalScreen : public Ui {
             }
             for (size_t i = 0; i < dialog.buttons.size(); ++i) {
                 if (answer == std::to_string(i + 1) ||
-                    winemu::NameEquals(answer, dialog.buttons[i].label)) {
+                    NameEquals(answer, dialog.buttons[i].label)) {
                     return i;
                 }
             }
@@ -75,7 +132,7 @@ class TerminalScreen : public Ui {
         }
     }
 
-    void ShowAnswered(const qvxcui::DialogTemplate& dialog, std::string_view word) override {
+    void ShowAnswered(const qvxcui::DialogTemplate& dialog, std::string_view word) {
         std::ostream& out = winemu::Current().Console();
         PrintFrame(out, dialog.title, dialog.text);
         std::string_view label = word;
@@ -86,10 +143,7 @@ class TerminalScreen : public Ui {
         out << "\n  answered: " << label << "\n";
     }
 
-    void ShowModeless(const qvxcui::DialogTemplate& dialog) override {
-        PrintFrame(winemu::Current().Console(), dialog.title, dialog.text);
-    }
-
+  public:
     void Progress(size_t done, size_t total, std::string_view file) override {
         size_t filled = total ? done * kGaugeWidth / total : kGaugeWidth;
         size_t percent = total ? done * 100 / total : 100;
@@ -98,7 +152,7 @@ class TerminalScreen : public Ui {
             << percent << "% " << file << '\n';
     }
 
-    void MessageBox(std::string_view text, std::string_view caption, UINT) override {
+    void ShowMessageBox(std::string_view text, std::string_view caption, UINT) override {
         std::ostream& out = winemu::Current().Console();
         PrintFrame(out, caption, text);
         out << "  [OK]\n";
@@ -107,7 +161,7 @@ class TerminalScreen : public Ui {
 
 } // namespace
 
-Ui& TerminalUi() {
+Ui& DefaultUi() {
     static TerminalScreen screen;
     return screen;
 }

@@ -1,0 +1,142 @@
+// The toolkit's host side on the emulated machine: fault checks of its own calls, the run
+// report (dialogs, message boxes, files copied, program groups, the call trace), notes on the
+// machine console and the answers file that the runner was given.
+#include "toolkit/core.h"
+#include "winemu/machine.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace toolkit {
+namespace {
+
+// ANSI text as the report's JSON (UTF-8) holds it: bytes from 0x80 up stand for the code points
+// of the same value, so any text, however odd, can be recorded.
+std::string ReportText(std::string_view ansi) {
+    std::string utf8;
+    utf8.reserve(ansi.size());
+    for (char c : ansi) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (byte >> 6));
+            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+// The JSON array under key in the machine's report, made when missing.
+nlohmann::json& ReportArray(const char* key) {
+    nlohmann::json& report = winemu::Current().Report();
+    if (!report.is_object()) {
+        report = nlohmann::json::object();
+    }
+    nlohmann::json& array = report[key];
+    if (!array.is_array()) {
+        array = nlohmann::json::array();
+    }
+    return array;
+}
+
+nlohmann::json ArgJson(const CallArg& arg) {
+    if (const std::string* text = std::get_if<std::string>(&arg)) {
+        return ReportText(*text);
+    }
+    if (const long long* number = std::get_if<long long>(&arg)) {
+        return *number;
+    }
+    if (const Handle* handle = std::get_if<Handle>(&arg)) {
+        return handle->role;
+    }
+    return nullptr;
+}
+
+class MachineHost : public Host {
+  public:
+    bool Fails(std::string_view call, std::initializer_list<std::string_view> args) override {
+        return winemu::Current().Fault().Check(call, args);
+    }
+
+    void Note(std::string_view text) override { winemu::Current().Console() << text; }
+
+    std::optional<Answers> OutsideAnswers() override {
+        const std::optional<std::filesystem::path>& file = winemu::Current().AnswersFile();
+        if (!file) {
+            return std::nullopt;
+        }
+        Answers answers{file->string(), std::nullopt};
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(*file, ec)) {
+            std::ifstream in(*file, std::ios::binary);
+            std::ostringstream text;
+            if (in && (text << in.rdbuf())) {
+                answers.text = text.str();
+            } else if (in) {
+                answers.text = std::string(); // an empty file
+            }
+        }
+        return answers;
+    }
+
+    void Started() override {
+        for (const char* key : {"dialogs", "message_boxes", "files_copied", "program_groups"}) {
+            ReportArray(key);
+        }
+    }
+
+    void Called(std::string_view call, const std::vector<CallArg>& args) override {
+        nlohmann::json values = nlohmann::json::array();
+        for (const CallArg& arg : args) {
+            values.push_back(ArgJson(arg));
+        }
+        ReportArray("toolkit_calls").push_back({{"call", call}, {"args", std::move(values)}});
+    }
+
+    void DialogShowing(UINT id) override { winemu::OnDialogShown(id); }
+
+    void DialogDone(UINT id, std::string_view procedure, std::string_view event) override {
+        ReportArray("dialogs").push_back(
+            {{"id", id}, {"procedure", ReportText(procedure)}, {"event", ReportText(event)}});
+    }
+
+    void MessageBoxShown(std::string_view text, std::string_view caption, UINT style) override {
+        ReportArray("message_boxes")
+            .push_back(
+                {{"text", ReportText(text)}, {"caption", ReportText(caption)}, {"style", style}});
+    }
+
+    void FileCopied(std::string_view target) override {
+        ReportArray("files_copied").push_back(ReportText(target));
+    }
+
+    void GroupsChanged(const std::vector<ProgramGroup>& groups) override {
+        nlohmann::json& records = ReportArray("program_groups");
+        records = nlohmann::json::array();
+        for (const ProgramGroup& group : groups) {
+            nlohmann::json items = nlohmann::json::array();
+            for (const ProgramItem& item : group.items) {
+                items.push_back({{"name", ReportText(item.name)},
+                                 {"command", ReportText(item.command)},
+                                 {"shortcut", ReportText(item.shortcut)}});
+            }
+            nlohmann::json record = {{"name", ReportText(group.name)},
+                                     {"folder", ReportText(group.folder)},
+                                     {"items", std::move(items)}};
+            if (group.show) {
+                record["show"] = ReportText(*group.show);
+            }
+            records.push_back(std::move(record));
+        }
+    }
+};
+
+} // namespace
+
+Host& CurrentHost() {
+    static MachineHost host;
+    return host;
+}
+
+} // namespace toolkit

@@ -1,0 +1,23 @@
+// The toolkit's host side in the Windows builds: no fault checks and no report; notes go to the
+// debugger, where a developer looking at a failed run can read why a step failed.
+#include "toolkit/core.h"
+
+namespace toolkit {
+namespace {
+
+class WindowsHost : public Host {
+  public:
+    void Note(std::string_view text) override {
+        std::string line(text);
+        OutputDebugStringA(line.c_str());
+    }
+};
+
+} // namespace
+
+Host& CurrentHost() {
+    static WindowsHost host;
+    return host;
+}
+
+} // namespace toolkit
