@@ -18,7 +18,9 @@
 #include <string>
 #include <vector>
 
+#include <pwd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -28,20 +30,53 @@ const fs::path kSourceDir = SOUNDSETUP_SOURCE_DIR;
 const fs::path kWin64Dir = SOUNDSETUP_WIN64_DIR;
 const fs::path kWineCache = SOUNDSETUP_WINE_CACHE;
 const fs::path kWine64 = "/usr/lib/wine/wine64";
-const char* const kWineWindowsDirectory = "C:\\windows";
 
-// Differences that are Wine's, not setup's: where the host run and the Wine run may disagree, and
-// why. A key or file matches when its path contains `path` (case-insensitive); a value also
-// matches on its name ("" matches any).
+// Differences that are Wine's, not setup's, each with its reason. Where the host run puts a file
+// under `host` (a path prefix; %WINDIR% is the image's Windows directory), the Wine run puts it
+// under `wine` (%USER% is the Wine user, named after the Linux one). Longer prefixes first.
+struct NamedPlace {
+    const char* host;
+    const char* wine;
+    const char* reason;
+};
+
+const NamedPlace kNamedPlaces[] = {
+    {"%WINDIR%\\Profiles\\All Users\\Start Menu\\Programs\\",
+     "C:\\users\\%USER%\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\Programs\\",
+     "Wine's PROGMAN DDE makes every program group, common or not, in the user's own Programs "
+     "folder"},
+    {"%WINDIR%\\", "C:\\windows\\", "the Windows directory of every Wine prefix is C:\\windows"},
+};
+
+// Keys, values and files that Wine writes otherwise, or not at all. A key or file matches when its
+// path contains `path` (case-insensitive); a value also when its name is `value` ("" matches any).
 struct NamedDifference {
     const char* path;
     const char* value;
     const char* reason;
 };
 
+const char kNoDriverDescription[] =
+    "Wine's device installer leaves the driver's description out of the modem's driver key";
+const char kMoreDeviceEntries[] =
+    "Wine's device installer also records the class name and the configuration flags in the "
+    "device's key; the emulated one does not";
 const NamedDifference kNamedDifferences[] = {
-    {"\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\", "",
-     "Wine keeps the common program groups under C:\\ProgramData, made through PROGMAN DDE"},
+    {"\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\", "DriverDesc",
+     kNoDriverDescription},
+    {"\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\", "ProviderName",
+     kNoDriverDescription},
+    {"\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\", "Manufacturer",
+     kNoDriverDescription},
+    {"\\Control\\Class\\{4D36E96D-E325-11CE-BFC1-08002BE10318}\\", "MatchingDeviceId",
+     kNoDriverDescription},
+    {"\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\", "Mfg",
+     "Wine's device installer does not record the manufacturer in the device's key"},
+    {"\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\", "Class", kMoreDeviceEntries},
+    {"\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\", "ConfigFlags", kMoreDeviceEntries},
+    {"C:\\windows\\inf\\", "",
+     "Wine's device installer keeps a copy of the modem INF, and its compiled .pnf, in "
+     "C:\\windows\\inf"},
 };
 
 std::string Lower(std::string text) {
@@ -57,6 +92,12 @@ const NamedDifference* FindNamedDifference(const std::string& path, const std::s
             return &named;
     }
     return nullptr;
+}
+
+// Wine names its user after the Linux user running it.
+std::string WineUser() {
+    const passwd* entry = getpwuid(geteuid());
+    return entry != nullptr ? entry->pw_name : "";
 }
 
 std::string Quote(const std::string& text) {
@@ -87,53 +128,6 @@ std::string MissingForWine(const std::vector<std::string>& win64Files) {
 
 // ---------------------------------------------------------------------------------------------
 // Registry text
-
-// Wine's regedit writes REGEDIT5 text, whose hex(1), hex(2) and hex(7) data are UTF-16. The ANSI
-// calls setup makes see one byte a character, so those become bytes (a character past 0xFF, which
-// setup never writes, becomes '?') and the text becomes REGEDIT4.
-std::string Regedit5ToRegedit4(const std::string& text) {
-    std::istringstream in(text);
-    std::ostringstream out;
-    std::string line;
-    bool first = true;
-    while (std::getline(in, line)) {
-        if (first) {
-            out << "REGEDIT4\n";
-            first = false;
-            continue;
-        }
-        size_t hex = line.find("=hex(");
-        bool wide = hex != std::string::npos && line.size() > hex + 7 && line[hex + 6] == ')' &&
-                    (line[hex + 5] == '1' || line[hex + 5] == '2' || line[hex + 5] == '7');
-        if (!wide) {
-            out << line << "\n";
-            continue;
-        }
-        std::string data = line.substr(hex + 8);
-        while (!data.empty() && data.back() == '\\' && std::getline(in, line))
-            data = data.substr(0, data.size() - 1) + line;
-        std::vector<unsigned> units;
-        std::istringstream bytes(data);
-        std::string byte;
-        std::vector<unsigned> raw;
-        while (std::getline(bytes, byte, ',')) {
-            byte.erase(std::remove_if(byte.begin(), byte.end(),
-                                      [](unsigned char c) { return std::isspace(c); }),
-                       byte.end());
-            if (!byte.empty())
-                raw.push_back(static_cast<unsigned>(std::stoul(byte, nullptr, 16)));
-        }
-        out << line.substr(0, hex + 8);
-        for (size_t i = 0; i + 1 < raw.size(); i += 2) {
-            unsigned unit = raw[i] | (raw[i + 1] << 8);
-            char hexByte[4];
-            std::snprintf(hexByte, sizeof(hexByte), "%02x", unit > 0xFF ? '?' : unit);
-            out << (i == 0 ? "" : ",") << hexByte;
-        }
-        out << "\n";
-    }
-    return out.str();
-}
 
 // A value as setup left it: its key's path, its name, its type and bytes.
 struct Written {
@@ -295,9 +289,9 @@ WineRun RunUnderWine(const Sample& sample, const fs::path& work,
                           " --import " + Quote((stage / "import.reg").string());
     if (sample.installsModem)
         command += " --overrides setupapi=n,b";
-    for (size_t i = 0; i < keys.size(); ++i)
-        command += " --export " +
-                   Quote(keys[i] + "=" + (work / ("export" + std::to_string(i) + ".reg")).string());
+    command += " --regdump " + Quote((kWin64Dir / "wine" / "regdump.exe").string());
+    for (const std::string& key : keys)
+        command += " --dump " + Quote(key);
     command += " -- 'A:\\SETUP.EXE' '/answers:A:\\ANSWERS.INI'";
     WineRun run;
     if (Shell(command + " >" + Quote((work / "wine-run.log").string()) + " 2>&1") != 0) {
@@ -307,13 +301,8 @@ WineRun RunUnderWine(const Sample& sample, const fs::path& work,
     run.exitCode = std::atoi(testsupport::ReadHostFile(work / "wine" / "exit_code").c_str());
     run.output = testsupport::ReadHostFile(work / "wine" / "stderr");
 
-    std::string text = "REGEDIT4\n";
-    for (size_t i = 0; i < keys.size(); ++i) {
-        std::string exported = Regedit5ToRegedit4(
-            testsupport::ReadHostFile(work / ("export" + std::to_string(i) + ".reg")));
-        text += exported.empty() ? "" : exported.substr(exported.find('\n') + 1);
-    }
-    run.registry = winemu::Registry::FromRegText(text, "Wine's registry export");
+    run.registry = winemu::Registry::FromRegText(
+        testsupport::ReadHostFile(work / "wine" / "registry.reg"), "Wine's registry.reg");
 
     std::set<std::string> before = ReadLines(work / "wine" / "files.before");
     for (const std::string& file : ReadLines(work / "wine" / "files.after")) {
@@ -333,7 +322,7 @@ class WineRuns : public testing::TestWithParam<Sample> {};
 TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
     const Sample& sample = GetParam();
     std::string missing =
-        MissingForWine({"SETUP.EXE", "qvxcui.dll", "TONEBAY.DLL",
+        MissingForWine({"SETUP.EXE", "qvxcui.dll", "TONEBAY.DLL", "wine/regdump.exe",
                         sample.installsModem ? "wine/SETUPAPI.DLL" : "SETUP.EXE"});
     if (!missing.empty())
         GTEST_SKIP() << "no run under Wine: " << missing;
@@ -351,14 +340,26 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
     WineRun wine = RunUnderWine(sample, scratch.Dir(), KeysToExport(written, createdKeys));
     ASSERT_EQ(wine.exitCode, host.exitCode) << wine.output;
 
-    // The Windows directory is C:\windows in every Wine prefix; the image names its own.
-    const std::string windowsDirectory = IniValue(image / "machine.ini", "WindowsDirectory").empty()
-                                             ? "C:\\WINNT"
-                                             : IniValue(image / "machine.ini", "WindowsDirectory");
+    // Where a file the host run made lies under Wine.
+    std::string windowsDirectory = IniValue(image / "machine.ini", "WindowsDirectory");
+    if (windowsDirectory.empty())
+        windowsDirectory = "C:\\WINNT";
+    std::set<std::string> placesUsed;
     auto underWine = [&](std::string path) {
-        if (Lower(path).rfind(Lower(windowsDirectory), 0) == 0)
-            path = kWineWindowsDirectory + path.substr(windowsDirectory.size());
-        return path;
+        for (const NamedPlace& place : kNamedPlaces) {
+            std::string prefix = place.host;
+            if (prefix.rfind("%WINDIR%", 0) == 0)
+                prefix = windowsDirectory + prefix.substr(8);
+            if (Lower(path).rfind(Lower(prefix), 0) == 0) {
+                placesUsed.insert(place.reason);
+                std::string wine = place.wine;
+                size_t user = wine.find("%USER%");
+                if (user != std::string::npos)
+                    wine.replace(user, 6, WineUser());
+                return Lower(wine + path.substr(prefix.size()));
+            }
+        }
+        return Lower(path);
     };
 
     for (const Written& value : written) {
@@ -388,19 +389,26 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
         }
     }
 
+    // The files copied and the program items made, and nothing more.
     std::set<std::string> hostFiles;
     for (const auto& file : host.report["files_copied"])
-        hostFiles.insert(Lower(underWine(file.get<std::string>())));
+        hostFiles.insert(underWine(file.get<std::string>()));
+    for (const auto& group : host.report["program_groups"]) {
+        for (const auto& item : group["items"])
+            hostFiles.insert(underWine(item["shortcut"].get<std::string>()));
+    }
     for (const std::string& file : hostFiles)
-        EXPECT_EQ(wine.filesAdded.count(file), 1u) << file << " was not copied under Wine";
+        EXPECT_EQ(wine.filesAdded.count(file), 1u) << file << " was not made under Wine";
     for (const std::string& file : wine.filesAdded) {
         if (hostFiles.count(file) != 0)
             continue;
         if (const NamedDifference* named = FindNamedDifference(file, ""))
             std::cout << "[ WINE'S  ] " << file << ": " << named->reason << "\n";
         else
-            ADD_FAILURE() << file << " appeared only under Wine";
+            ADD_FAILURE() << file << " was made only under Wine";
     }
+    for (const std::string& reason : placesUsed)
+        std::cout << "[ WINE'S  ] " << reason << "\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, WineRuns,
