@@ -95,12 +95,17 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
 
 // The directory the program started from, ending in a backslash.
 std::string StartDirectory() {
-    char buffer[MAX_PATH];
-    DWORD count = GetCurrentDirectoryA(sizeof buffer, buffer);
-    if (count == 0 || count >= sizeof buffer) {
-        return {};
+    std::string directory(MAX_PATH, '\0');
+    DWORD count = GetCurrentDirectoryA(static_cast<DWORD>(directory.size()), directory.data());
+    if (count >= directory.size()) {
+        directory.resize(count); // count is the size needed, terminator included
+        count = GetCurrentDirectoryA(count, directory.data());
+        if (count >= directory.size()) {
+            count = 0;
+        }
     }
-    return toolkit::WithBackslash(std::string(buffer, count));
+    directory.resize(count);
+    return toolkit::WithBackslash(directory);
 }
 
 bool StartUp(std::string_view cmdLine) {

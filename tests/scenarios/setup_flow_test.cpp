@@ -55,6 +55,61 @@ const std::vector<std::string> kNt40Files = {
 // The dialogs of a complete run.
 const std::vector<int> kCompleteRun = {5100, 100, 5000, 700};
 
+// One toolkit call as the report's trace holds it.
+nlohmann::json Call(const char* szName, nlohmann::json args = nlohmann::json::array()) {
+    return {{"call", szName}, {"args", std::move(args)}};
+}
+
+// What setup asks of the toolkit to show a dialog and read how it was left.
+void AddShowDialog(nlohmann::json& calls, int id, const char* szProc, int cbEvent) {
+    calls.push_back(Call("HwndFrame"));
+    calls.push_back(Call("FDoDialogExt", {"frame", "qvxcui.dll", id, szProc, "qvxcui.dll", 0, 0}));
+    calls.push_back(Call("CbGetSymbolValue", {"DLGEVENT", "buffer", cbEvent}));
+}
+
+// Every toolkit call of a complete run on a machine whose Windows directory is C:\WINNT and
+// whose card data file asks for the Mixer group, with the arguments setup must pass.
+nlohmann::json CompleteRunCalls(const std::string& sCmd) {
+    const std::string sTarget = "C:\\WINNT\\SYSTEM32\\";
+    nlohmann::json calls = nlohmann::json::array();
+    calls.push_back(Call("InitializeFrame", {sCmd}));
+    calls.push_back(Call("HwndFrame"));
+    calls.push_back(Call("HinstFrame"));
+    calls.push_back(Call("FInitializeInstall", {"instance", "frame"}));
+    calls.push_back(Call("FSetBitmap", {"qvxcui.dll", 1}));
+    calls.push_back(Call("HwndFrame"));
+    calls.push_back(Call("FOpenInf", {"A:\\setup.inf", 1, 0}));
+    AddShowDialog(calls, 5100, "FModelessDlgProc", 16);
+    calls.push_back(Call("CbGetSymbolValue", {"STF_SRCDIR", "buffer", 255}));
+    calls.push_back(Call("FKillNDialogs", {-1}));
+    AddShowDialog(calls, 100, "FInfoDlgProc", 15);
+    calls.push_back(Call("FKillNDialogs", {1}));
+    calls.push_back(Call("HShowWaitCursor"));
+    calls.push_back(Call("ResetCopyList"));
+    calls.push_back(Call("FAddSectionFilesToCopyList", {"Library Files", "A:\\", sTarget}));
+    calls.push_back(
+        Call("FAddSectionFilesToCopyList", {"System Files", "A:\\", sTarget + "DRIVERS\\"}));
+    calls.push_back(Call("FAddToBillboardList", {"qvxcui.dll", 5000, "FModelessDlgProc", 5}));
+    calls.push_back(Call("ProSetPos", {155, 130}));
+    calls.push_back(Call("FRestoreCursor", {"cursor"}));
+    calls.push_back(Call("HinstFrame"));
+    calls.push_back(Call("GrcCopyFilesInCopyList", {"instance"}));
+    calls.push_back(Call("HwndFrame")); // the modem step's owner window
+    calls.push_back(Call("HShowWaitCursor"));
+    calls.push_back(Call("FCreateProgManGroup", {"Mixer", "", 1}));
+    calls.push_back(Call("FShowProgManGroup", {"Mixer", "2", 1}));
+    calls.push_back(
+        Call("FCreateProgManItem", {"Mixer", "Mixer Control Panel", sTarget + "mix.exe", 1024}));
+    calls.push_back(Call("FRestoreCursor", {"cursor"}));
+    calls.push_back(Call("FKillNDialogs", {1}));
+    AddShowDialog(calls, 700, "FInfoDlgProc", 15);
+    calls.push_back(Call("FKillNDialogs", {1}));
+    calls.push_back(Call("FKillNDialogs", {-1}));
+    calls.push_back(Call("TerminateFrame"));
+    calls.push_back(Call("TerminateInstall"));
+    return calls;
+}
+
 TEST(SetupFlow, FreshNt40InstallsEverythingAndRestarts) {
     TestImage image;
     FromSample(image, "nt40");
@@ -79,6 +134,9 @@ TEST(SetupFlow, FreshNt40InstallsEverythingAndRestarts) {
     EXPECT_EQ(result.after->Reg().GetString(
                   "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32", "wave"),
               "TONEBAY.DLL");
+    // Every toolkit call, in order, with every argument; the dialog procedures' own calls are
+    // the toolkit's work and not in it.
+    EXPECT_EQ(result.report["toolkit_calls"], CompleteRunCalls(sCmd));
 }
 
 TEST(SetupFlow, TheSampleAnswersRunToTheEndWithoutARestart) {

@@ -102,6 +102,13 @@ TEST_F(CopyTest, InfMustExistAndBeOpenBeforeQueueing) {
     EXPECT_FALSE(FOpenInf(nullptr, 1, 0));
     image.Folder("A:\\SETUP.INF\\");
     EXPECT_FALSE(FOpenInf("A:\\setup.inf", 1, 0)); // a folder is no INF
+    // The toolkit reads through the platform's file functions, so their faults reach it.
+    std::filesystem::remove_all(image.Dir() / "drives/A/SETUP.INF");
+    image.File("A:\\SETUP.INF", "[Library Files]\nTONEBAY.DLL\n");
+    M().Fault().Add("CreateFileA", "setup.inf");
+    EXPECT_FALSE(FOpenInf("A:\\setup.inf", 1, 0));
+    M().Fault().Clear();
+    EXPECT_TRUE(FOpenInf("A:\\setup.inf", 1, 0));
 }
 
 TEST_F(CopyTest, CommentsAndBlanksAreNoFileNames) {

@@ -3,6 +3,8 @@
 #include "toolkit_fixture.h"
 
 #include <fstream>
+#include <map>
+#include <sstream>
 
 namespace toolkittest {
 namespace {
@@ -61,6 +63,69 @@ TEST_F(DialogTest, LibraryOffersTheEventsSetupActsOn) {
     }
     EXPECT_EQ(qvxcui::FindDialog(300), nullptr);
     EXPECT_EQ(qvxcui::FindProcedure("finfodlgproc"), nullptr);
+}
+
+// The Windows build's resource script lays out each dialog of the table: its id, title and text,
+// and the table's buttons in the table's order, the default one as DEFPUSHBUTTON.
+TEST_F(DialogTest, ResourceScriptHasTheTablesDialogsAndButtons) {
+    std::string dir = std::string(SOUNDSETUP_SOURCE_DIR) + "/platform/qvxcui/";
+    std::map<std::string, std::string> macros; // name -> value as written
+    std::istringstream header(testsupport::ReadHostFile(dir + "resource.h"));
+    for (std::string line; std::getline(header, line);) {
+        std::istringstream words(line);
+        std::string define, name, value;
+        if (words >> define >> name && define == "#define" &&
+            std::getline(words >> std::ws, value)) {
+            macros[name] = value;
+        }
+    }
+    auto text = [&](const std::string& name) {
+        std::string value = macros[name];
+        return value.size() >= 2 ? value.substr(1, value.size() - 2) : value;
+    };
+    // Dialog id -> the lines of its block.
+    std::map<UINT, std::vector<std::string>> blocks;
+    std::istringstream script(testsupport::ReadHostFile(dir + "dll/qvxcui.rc"));
+    std::vector<std::string>* block = nullptr;
+    for (std::string line; std::getline(script, line);) {
+        std::istringstream words(line);
+        std::string name, keyword;
+        words >> name >> keyword;
+        if (keyword == "DIALOGEX") {
+            block = &blocks[static_cast<UINT>(std::stoul(macros.at(name)))];
+        } else if (block && !line.empty()) {
+            block->push_back(line);
+        }
+    }
+    ASSERT_EQ(blocks.size(), qvxcui::Dialogs().size());
+    for (const qvxcui::DialogTemplate& dialog : qvxcui::Dialogs()) {
+        SCOPED_TRACE(dialog.id);
+        std::vector<std::string> buttons; // "label id default"
+        std::string caption, body;
+        for (const std::string& line : blocks[dialog.id]) {
+            std::istringstream words(line);
+            std::string keyword, first, second;
+            words >> keyword >> first >> second;
+            auto bare = [](std::string word) { return word.substr(0, word.find(',')); };
+            if (keyword == "CAPTION") {
+                caption = text(first);
+            } else if (keyword == "LTEXT") {
+                body = text(bare(first));
+            } else if (keyword == "PUSHBUTTON" || keyword == "DEFPUSHBUTTON") {
+                buttons.push_back(text(bare(first)) + " " + macros[bare(second)] + " " +
+                                  (keyword == "DEFPUSHBUTTON" ? "default" : "-"));
+            }
+        }
+        EXPECT_EQ(caption, dialog.title);
+        EXPECT_EQ(body, dialog.text);
+        std::vector<std::string> expected;
+        for (size_t i = 0; i < dialog.buttons.size(); ++i) {
+            expected.push_back(std::string(dialog.buttons[i].label) + " " +
+                               std::to_string(dialog.buttons[i].idControl) + " " +
+                               (i == dialog.defaultButton ? "default" : "-"));
+        }
+        EXPECT_EQ(buttons, expected);
+    }
 }
 
 TEST_F(DialogTest, AnswersAreTakenInOrderThenDefaultContinue) {
@@ -183,6 +248,81 @@ TEST_F(DialogTest, UnknownDialogsFailAndAreNotShown) {
     EXPECT_FALSE(FDoDialogExt(HwndFrame(), "other.dll", 100, "FInfoDlgProc", "other.dll", 0, 0));
     EXPECT_EQ(DialogsUp(), 0u);
     EXPECT_EQ(Report()["dialogs"], nlohmann::json::array());
+}
+
+// The terminal with windows for modeless dialogs, as the Windows builds have them: each window
+// opened gets its own handle, and the handles closed are kept in order.
+class WindowedUi : public toolkit::Ui {
+  public:
+    HWND OpenFrame() override { return Base().OpenFrame(); }
+    HINSTANCE FrameInstance() override { return Base().FrameInstance(); }
+    void CloseFrame() override { Base().CloseFrame(); }
+    bool SetBitmap(UINT id) override { return Base().SetBitmap(id); }
+    BOOL RunModal(const qvxcui::DialogTemplate& d, const std::string* answer) override {
+        return Base().RunModal(d, answer);
+    }
+    BOOL OpenModeless(const qvxcui::DialogTemplate& d, HWND& window) override {
+        BOOL ok = Base().OpenModeless(d, window);
+        window = reinterpret_cast<HWND>(static_cast<ULONG_PTR>(d.id));
+        return ok;
+    }
+    void CloseModeless(HWND window) override {
+        closed.push_back(static_cast<UINT>(reinterpret_cast<ULONG_PTR>(window)));
+    }
+    void Progress(size_t done, size_t total, std::string_view file) override {
+        if (closed.empty() || closed.back() != 5000) {
+            progressWhileUp.push_back(done);
+        }
+        Base().Progress(done, total, file);
+    }
+    void ShowMessageBox(std::string_view t, std::string_view c, UINT s) override {
+        Base().ShowMessageBox(t, c, s);
+    }
+    HCURSOR WaitCursor() override { return Base().WaitCursor(); }
+    BOOL RestoreCursor(HCURSOR h) override { return Base().RestoreCursor(h); }
+    bool MakeGroup(std::string_view g, std::string& f) override { return Base().MakeGroup(g, f); }
+    bool ShowGroup(std::string_view g, std::string_view c, std::string& f) override {
+        return Base().ShowGroup(g, c, f);
+    }
+    bool AddItem(std::string_view g, std::string_view i, std::string_view c, std::string& f,
+                 std::string& s) override {
+        return Base().AddItem(g, i, c, f, s);
+    }
+
+    std::vector<UINT> closed;
+    std::vector<size_t> progressWhileUp;
+
+  private:
+    static toolkit::Ui& Base() { return toolkit::DefaultUi(); }
+};
+
+// A modeless dialog's window goes with its dialog, the billboard's with the copy, and whatever
+// is still up with the frame; none is closed twice.
+TEST_F(DialogTest, ModelessWindowsCloseWithTheirDialogsTheCopyAndTheFrame) {
+    image.File("A:\\SETUP.INF", "[Library Files]\nTONEBAY.DLL\n");
+    image.File("A:\\TONEBAY.DLL", "driver");
+    WindowedUi ui;
+    toolkit::SetUi(&ui);
+    Start(testsupport::UseAnswers(image, ""));
+    ASSERT_TRUE(Show(5100, "FModelessDlgProc"));
+    ASSERT_TRUE(Show(100, "FInfoDlgProc"));
+    EXPECT_TRUE(FKillNDialogs(1));
+    EXPECT_TRUE(ui.closed.empty()); // the welcome dialog had no window left open
+    EXPECT_TRUE(FKillNDialogs(-1));
+    EXPECT_EQ(ui.closed, std::vector<UINT>{5100});
+
+    ASSERT_TRUE(FOpenInf("A:\\setup.inf", 1, 0));
+    ASSERT_TRUE(FAddSectionFilesToCopyList("Library Files", "A:\\", "C:\\WINNT\\SYSTEM32\\"));
+    ASSERT_TRUE(FAddToBillboardList("qvxcui.dll", 5000, "FModelessDlgProc", 5));
+    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), 0) << console.str();
+    EXPECT_EQ(ui.closed, (std::vector<UINT>{5100, 5000}));
+    EXPECT_EQ(ui.progressWhileUp, (std::vector<size_t>{0, 1}));
+
+    ASSERT_TRUE(Show(5100, "FModelessDlgProc"));
+    TerminateFrame();
+    EXPECT_EQ(ui.closed, (std::vector<UINT>{5100, 5000, 5100}));
+    EXPECT_TRUE(FKillNDialogs(-1));
+    EXPECT_EQ(ui.closed.size(), 3u);
 }
 
 TEST_F(DialogTest, StackRemovesLastShownOrAll) {

@@ -161,6 +161,12 @@ TEST_F(ProgManTest, GroupCallsFailUnderTheirFaults) {
     EXPECT_FALSE(FShowProgManGroup("Mixer", "2", 1));
     EXPECT_FALSE(FCreateProgManItem("Mixer", "Mixer Control Panel", kMixerCommand, 1024));
     EXPECT_FALSE(image.Exists(std::string(kPrograms) + "\\Mixer\\Mixer Control Panel.lnk"));
+    // A shortcut that cannot be put in place leaves neither it nor its temporary file.
+    M().Fault().Clear();
+    M().Fault().Add("MoveFileExA", "Mixer Control Panel");
+    EXPECT_FALSE(FCreateProgManItem("Mixer", "Mixer Control Panel", kMixerCommand, 1024));
+    EXPECT_FALSE(image.Exists(std::string(kPrograms) + "\\Mixer\\Mixer Control Panel.lnk"));
+    EXPECT_FALSE(image.Exists(std::string(kPrograms) + "\\Mixer\\Mixer Control Panel.lnk.tmp"));
 }
 
 } // namespace

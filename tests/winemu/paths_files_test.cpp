@@ -108,6 +108,9 @@ TEST_F(PathsFixture, DirectoryCallsKeepTheBufferSizeContract) {
          "C:\\WINNT"},
         {"GetSystemDirectoryA", [](LPSTR b, UINT n) { return GetSystemDirectoryA(b, n); },
          "C:\\WINNT\\system32"},
+        {"GetFullPathNameA",
+         [](LPSTR b, UINT n) { return GetFullPathNameA("..\\Media", n, b, nullptr); },
+         "C:\\WINNT\\Media"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -210,6 +213,67 @@ TEST_F(PathsFixture, CopyFileFailures) {
     }
     EXPECT_FALSE(image.Exists("C:\\x.dll"));
     EXPECT_EQ(image.Read("A:\\TONEBAY.DLL"), "driver bytes");
+}
+
+// Files by handle: written from empty, read back byte for byte, replaced by a rename, and every
+// handle closed exactly once.
+TEST_F(PathsFixture, FilesByHandleWriteReadAndMove) {
+    const std::string bytes("link\0data\xFF", 10);
+    HANDLE out = CreateFileA("New.Lnk", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    DWORD count = 99;
+    EXPECT_TRUE(WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr));
+    EXPECT_EQ(count, bytes.size());
+    EXPECT_EQ(M().Objects().Leaks(), std::vector<std::string>{"file C:\\WINNT\\system32\\New.Lnk"});
+    EXPECT_TRUE(CloseHandle(out));
+    EXPECT_FALSE(CloseHandle(out));
+    EXPECT_EQ(image.Read("C:\\WINNT\\System32\\New.Lnk"), bytes);
+
+    HANDLE in = CreateFileA("C:\\WINNT\\SYSTEM32\\NEW.LNK", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(in, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileSize(in, nullptr), bytes.size());
+    std::string buffer = Filled(20);
+    EXPECT_TRUE(ReadFile(in, buffer.data(), 20, &count, nullptr));
+    EXPECT_EQ(buffer, bytes + Filled(10));
+    EXPECT_TRUE(ReadFile(in, buffer.data(), 20, &count, nullptr)); // the end reads 0 bytes
+    EXPECT_EQ(count, 0u);
+    M().LastError() = 0;
+    EXPECT_FALSE(WriteFile(in, "x", 1, &count, nullptr));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(CloseHandle(in));
+    EXPECT_TRUE(M().Objects().Leaks().empty());
+
+    struct Row {
+        const char* path;
+        DWORD disposition;
+        DWORD error;
+    };
+    const Row rows[] = {
+        {"Missing.Lnk", OPEN_EXISTING, ERROR_FILE_NOT_FOUND},
+        {"C:\\NoFolder\\x.lnk", CREATE_ALWAYS, ERROR_PATH_NOT_FOUND},
+        {"Old.Dll", CREATE_NEW, ERROR_FILE_EXISTS},
+        {"Drivers", OPEN_EXISTING, ERROR_ACCESS_DENIED},
+    };
+    for (const Row& row : rows) {
+        M().LastError() = 0;
+        EXPECT_EQ(CreateFileA(row.path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, row.disposition,
+                              FILE_ATTRIBUTE_NORMAL, nullptr),
+                  INVALID_HANDLE_VALUE)
+            << row.path;
+        EXPECT_EQ(LastError(), row.error) << row.path;
+    }
+    EXPECT_EQ(image.Read("C:\\WINNT\\System32\\Old.Dll"), "old");
+
+    M().LastError() = 0;
+    EXPECT_FALSE(MoveFileExA("New.Lnk", "Old.Dll", 0));
+    EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_TRUE(MoveFileExA("New.Lnk", "Old.Dll", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(image.Read("C:\\WINNT\\System32\\Old.Dll"), bytes);
+    EXPECT_FALSE(image.Exists("C:\\WINNT\\System32\\New.Lnk"));
+    EXPECT_TRUE(DeleteFileA("Old.Dll"));
+    EXPECT_FALSE(image.Exists("C:\\WINNT\\System32\\Old.Dll"));
 }
 
 TEST_F(PathsFixture, CreateDirectoryMakesOneLevel) {

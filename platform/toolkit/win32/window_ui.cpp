@@ -18,6 +18,7 @@ constexpr DWORD kDdeTimeoutMs = 30000;
 // for the dialog that is coming up.
 HBITMAP g_bitmap = nullptr;
 const std::string* g_pendingAnswer = nullptr;
+bool g_pressDefault = false; // an unattended run's message box is coming up
 
 // Presses the button whose word is the answer; a word no button carries goes to the procedure.
 void Answer(HWND dialog, const std::string& word) {
@@ -78,6 +79,19 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     default:
         return DefWindowProcA(hwnd, msg, wParam, lParam);
     }
+}
+
+// A message box sends its owner no idle message: it is answered as it becomes active, by a
+// press of its default button that waits in its queue.
+LRESULT CALLBACK PressDefaultHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE && g_pressDefault) {
+        g_pressDefault = false;
+        HWND box = reinterpret_cast<HWND>(wParam);
+        LRESULT id = SendMessageA(box, DM_GETDEFID, 0, 0);
+        WORD button = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDCANCEL;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
@@ -218,7 +232,18 @@ class WindowScreen : public Ui {
     void ShowMessageBox(std::string_view text, std::string_view caption, UINT style) override {
         std::string body(text);
         std::string title(caption);
+        // An unattended run must not wait for a person: the box is shown and its default
+        // button pressed.
+        HHOOK hook = nullptr;
+        if (Core().unattended) {
+            hook = SetWindowsHookExA(WH_CBT, PressDefaultHook, nullptr, GetCurrentThreadId());
+            g_pressDefault = hook != nullptr;
+        }
         ::MessageBoxA(frame_, body.c_str(), title.c_str(), style);
+        g_pressDefault = false;
+        if (hook) {
+            UnhookWindowsHookEx(hook);
+        }
     }
 
     HCURSOR WaitCursor() override { return SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }
