@@ -23,6 +23,23 @@ NT40_DLLS = {
     "version.dll", "winmm.dll", "winspool.drv", "wsock32.dll",
 }
 
+# Every function the files may import, each one checked to be exported by Windows NT 4.0's own
+# DLLs: a toolchain or code change that brings in a newer function (GetTickCount64,
+# InitCommonControlsEx of the first NT 4.0 COMCTL32, ...) fails here until it is reviewed.
+NT40_FUNCTIONS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nt40-imports.txt")
+
+
+def read_nt40_functions():
+    functions = set()
+    with open(NT40_FUNCTIONS_FILE) as listing:
+        for line in listing:
+            line = line.split("#", 1)[0].strip()
+            if line:
+                dll, function = line.split(":", 1)
+                functions.add((dll.strip().lower(), function.strip()))
+    return functions
+
+
 # file, is a DLL, names it must export, DLLs it must not import statically
 EXPECTED = [
     ("SETUP.EXE", False, [], ["setupapi.dll"]),
@@ -81,6 +98,30 @@ class PeFile:
         return [self.string(struct.unpack_from("<I", self.data, names + 4 * i)[0])
                 for i in range(names_count)]
 
+    def imported_functions(self):
+        """(DLL, function name) of every import by name; ordinals as '#N'."""
+        rva, size = self.directory(DIRECTORY_IMPORT)
+        functions = []
+        if size == 0:
+            return functions
+        entry = self.offset(rva)
+        while True:
+            lookup, _, _, name_rva, thunks = struct.unpack_from("<5I", self.data, entry)
+            if not any((lookup, name_rva, thunks)):
+                return functions
+            dll = self.string(name_rva)
+            thunk = self.offset(lookup or thunks)
+            while True:
+                (value,) = struct.unpack_from("<I", self.data, thunk)
+                if value == 0:
+                    break
+                if value & 0x80000000:
+                    functions.append((dll, "#%d" % (value & 0xFFFF)))
+                else:
+                    functions.append((dll, self.string(value + 2)))  # past the hint
+                thunk += 4
+            entry += 20
+
     def imports(self, index, entry_size, name_field):
         """DLL names of an import table (20-byte entries) or delay-import table (32-byte)."""
         rva, size = self.directory(index)
@@ -96,7 +137,7 @@ class PeFile:
             entry += entry_size
 
 
-def check(path, is_dll, exports, forbidden):
+def check(path, is_dll, exports, forbidden, nt40_functions):
     name = os.path.basename(path)
     failures = []
     try:
@@ -126,6 +167,11 @@ def check(path, is_dll, exports, forbidden):
             failures.append("%s: imports %s, which Windows NT 4.0 does not ship" % (name, dll))
         if dll.lower() in forbidden:
             failures.append("%s: imports %s; it must load it at run time" % (name, dll))
+    for dll, function in pe.imported_functions():
+        if (dll.lower(), function) not in nt40_functions:
+            failures.append("%s: imports %s from %s, not among the functions known to be in "
+                            "Windows NT 4.0 (%s)" % (name, function, dll,
+                                                     os.path.basename(NT40_FUNCTIONS_FILE)))
     return failures
 
 
@@ -134,8 +180,10 @@ def main(argv):
         print(__doc__.strip(), file=sys.stderr)
         return 2
     failures = []
+    nt40_functions = read_nt40_functions()
     for file_name, is_dll, exports, forbidden in EXPECTED:
-        failures += check(os.path.join(argv[1], file_name), is_dll, exports, forbidden)
+        failures += check(os.path.join(argv[1], file_name), is_dll, exports, forbidden,
+                          nt40_functions)
     for failure in failures:
         print("FAILED " + failure)
     return 1 if failures else 0

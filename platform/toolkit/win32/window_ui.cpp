@@ -98,7 +98,7 @@ HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, 
     return nullptr;
 }
 
-// One Program Manager command, e.g. "[CreateGroup(Mixer)]"; true when it was carried out.
+// One Program Manager command, e.g. "[CreateGroup(Mixer,1)]"; true when it was carried out.
 bool ProgmanExecute(const std::string& command) {
     DWORD instance = 0;
     if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
@@ -256,13 +256,14 @@ class WindowScreen : public Ui {
 
     bool MakeGroup(std::string_view group, std::string& folder) override {
         folder.clear(); // Program Manager decides where its groups live
-        return ProgmanExecute("[CreateGroup(" + DdeArgument(group) + ")]");
+        // A common group (flag 1), seen by every user of the machine, as on the host build.
+        return ProgmanExecute("[CreateGroup(" + DdeArgument(group) + ",1)]");
     }
 
     bool ShowGroup(std::string_view group, std::string_view command, std::string& folder) override {
         folder.clear();
         return ProgmanExecute("[ShowGroup(" + DdeArgument(group) + "," + std::string(command) +
-                              ")]");
+                              ",1)]");
     }
 
     bool AddItem(std::string_view, std::string_view item, std::string_view command,
