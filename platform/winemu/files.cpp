@@ -113,17 +113,24 @@ DWORD SetCurrentDirectoryError(LPCSTR path) {
     return ERROR_SUCCESS;
 }
 
+// The two paths of a copy or a move, resolved; the first error, the source's first.
+DWORD ResolveExistingSource(LPCSTR from, LPCSTR to, Resolved& source, Resolved& target) {
+    source = Resolve(from);
+    if (source.error != ERROR_SUCCESS)
+        return source.error;
+    target = Resolve(to);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    return Exists(source.host) ? ERROR_SUCCESS : MissingError(source.host);
+}
+
 DWORD CopyFileError(LPCSTR from, LPCSTR to, BOOL failIfExists) {
     if (winemu::Current().Fault().Check("CopyFileA", {Arg(from), Arg(to)}))
         return ERROR_ACCESS_DENIED;
-    Resolved source = Resolve(from);
-    if (source.error != ERROR_SUCCESS)
-        return source.error;
-    Resolved target = Resolve(to);
-    if (target.error != ERROR_SUCCESS)
-        return target.error;
-    if (!Exists(source.host))
-        return MissingError(source.host);
+    Resolved source;
+    Resolved target;
+    if (DWORD error = ResolveExistingSource(from, to, source, target); error != ERROR_SUCCESS)
+        return error;
     if (IsDirectory(source.host) || IsDirectory(target.host))
         return ERROR_ACCESS_DENIED;
     if (!IsDirectory(target.host.parent_path()))
@@ -238,14 +245,10 @@ std::shared_ptr<OpenFile> FileOf(HANDLE handle) {
 DWORD MoveFileError(LPCSTR from, LPCSTR to, DWORD flags) {
     if (winemu::Current().Fault().Check("MoveFileExA", {Arg(from), Arg(to)}))
         return ERROR_ACCESS_DENIED;
-    Resolved source = Resolve(from);
-    if (source.error != ERROR_SUCCESS)
-        return source.error;
-    Resolved target = Resolve(to);
-    if (target.error != ERROR_SUCCESS)
-        return target.error;
-    if (!Exists(source.host))
-        return MissingError(source.host);
+    Resolved source;
+    Resolved target;
+    if (DWORD error = ResolveExistingSource(from, to, source, target); error != ERROR_SUCCESS)
+        return error;
     if (Exists(target.host) && !(flags & MOVEFILE_REPLACE_EXISTING))
         return ERROR_ALREADY_EXISTS;
     if (IsDirectory(target.host))
