@@ -66,7 +66,7 @@ REGSAM GrantedAccess(REGSAM desired) {
     return granted;
 }
 
-// HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER, or an open key handle; nothing for any other value.
+// HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_USERS or an open key handle; nothing else.
 std::optional<KeyRef> Resolve(HKEY hKey) {
     winemu::Machine& m = Current();
     if (std::shared_ptr<RegKey> root = m.Reg().Root(hKey))

@@ -132,10 +132,11 @@ class Registry {
   public:
     Registry();
 
-    // HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER; null for any other value.
+    // HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER and HKEY_USERS; null for any other value.
     std::shared_ptr<RegKey> Root(HKEY predefined) const;
 
-    // Paths start with a root name ("HKEY_LOCAL_MACHINE", "HKLM", "HKEY_CURRENT_USER", "HKCU");
+    // Paths start with a root name ("HKEY_LOCAL_MACHINE", "HKLM", "HKEY_CURRENT_USER", "HKCU",
+    // "HKEY_USERS", "HKU");
     // a trailing backslash is accepted.
     RegKey* Find(std::string_view path) const;
     RegKey& Create(std::string_view path);
@@ -170,6 +171,7 @@ class Registry {
   private:
     std::shared_ptr<RegKey> hklm_;
     std::shared_ptr<RegKey> hkcu_;
+    std::shared_ptr<RegKey> hku_; // other users' hives, e.g. .DEFAULT; written only when used
     UINT codePage_ = 1252;
 };
 

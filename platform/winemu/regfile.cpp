@@ -278,7 +278,8 @@ class RegReader {
         std::string_view path = body.substr(1, body.size() - 2);
         size_t slash = FindSeparator(codePage_, path, 0);
         std::string_view root = path.substr(0, slash);
-        if (!NameEquals(root, "HKEY_LOCAL_MACHINE") && !NameEquals(root, "HKEY_CURRENT_USER"))
+        if (!NameEquals(root, "HKEY_LOCAL_MACHINE") && !NameEquals(root, "HKEY_CURRENT_USER") &&
+            !NameEquals(root, "HKEY_USERS"))
             Fail("unknown root key \"" + std::string(root) + "\"");
         size_t depth = 0;
         for (size_t start = slash + 1; start < path.size();) {
@@ -455,6 +456,8 @@ void Registry::WriteRegText(const std::function<void(std::string_view)>& sink) c
     writer.Append("REGEDIT4\n\n");
     writer.AppendTree(*hklm_);
     writer.AppendTree(*hkcu_);
+    if (!hku_->subkeys.empty() || !hku_->values.empty())
+        writer.AppendTree(*hku_); // most machines' files name no other user
     writer.Flush();
 }
 

@@ -157,9 +157,12 @@ std::string RegKey::Path() const {
     return path;
 }
 
-Registry::Registry() : hklm_(std::make_shared<RegKey>()), hkcu_(std::make_shared<RegKey>()) {
+Registry::Registry()
+    : hklm_(std::make_shared<RegKey>()), hkcu_(std::make_shared<RegKey>()),
+      hku_(std::make_shared<RegKey>()) {
     hklm_->name = "HKEY_LOCAL_MACHINE";
     hkcu_->name = "HKEY_CURRENT_USER";
+    hku_->name = "HKEY_USERS";
 }
 
 std::shared_ptr<RegKey> Registry::Root(HKEY predefined) const {
@@ -167,17 +170,21 @@ std::shared_ptr<RegKey> Registry::Root(HKEY predefined) const {
         return hklm_;
     if (predefined == HKEY_CURRENT_USER)
         return hkcu_;
+    if (predefined == HKEY_USERS)
+        return hku_;
     return nullptr;
 }
 
 namespace {
 
 // The root named by the first part of a path, or null.
-RegKey* RootByName(std::string_view rootName, RegKey* hklm, RegKey* hkcu) {
+HKEY RootByName(std::string_view rootName) {
     if (NameEquals(rootName, "HKEY_LOCAL_MACHINE") || NameEquals(rootName, "HKLM"))
-        return hklm;
+        return HKEY_LOCAL_MACHINE;
     if (NameEquals(rootName, "HKEY_CURRENT_USER") || NameEquals(rootName, "HKCU"))
-        return hkcu;
+        return HKEY_CURRENT_USER;
+    if (NameEquals(rootName, "HKEY_USERS") || NameEquals(rootName, "HKU"))
+        return HKEY_USERS;
     return nullptr;
 }
 
@@ -187,7 +194,7 @@ RegKey* Registry::Find(std::string_view path) const {
     std::vector<std::string_view> parts = SplitPath(codePage_, path);
     if (parts.empty())
         return nullptr;
-    RegKey* key = RootByName(parts[0], hklm_.get(), hkcu_.get());
+    RegKey* key = Root(RootByName(parts[0])).get();
     for (size_t i = 1; key != nullptr && i < parts.size(); ++i)
         key = key->FindSubkey(parts[i]);
     return key;
@@ -195,7 +202,7 @@ RegKey* Registry::Find(std::string_view path) const {
 
 RegKey& Registry::Create(std::string_view path) {
     std::vector<std::string_view> parts = SplitPath(codePage_, path);
-    RegKey* key = parts.empty() ? nullptr : RootByName(parts[0], hklm_.get(), hkcu_.get());
+    RegKey* key = parts.empty() ? nullptr : Root(RootByName(parts[0])).get();
     if (key == nullptr)
         throw std::invalid_argument("registry path without a known root: " + std::string(path));
     for (size_t i = 1; i < parts.size(); ++i) {

@@ -509,11 +509,9 @@ std::optional<DWORD> ParseNumber(std::string_view text) {
     return static_cast<DWORD>(v);
 }
 
-// The key a registry line's root names. HKEY_CLASSES_ROOT is the machine's classes key, as on
-// Windows NT 4.0. The machine keeps no other users' hives: HKU lines are known but have nowhere
-// to go ("" with held false); an unknown root gives "" with held true.
-std::string RootPath(std::string_view root, const std::string& hkrPath, bool& held) {
-    held = true;
+// The key a registry line's root names; "" for a root that the INF syntax does not have.
+// HKEY_CLASSES_ROOT is the machine's classes key, as on Windows NT 4.0.
+std::string RootPath(std::string_view root, const std::string& hkrPath) {
     if (NameEquals(root, "HKR"))
         return hkrPath;
     if (NameEquals(root, "HKLM"))
@@ -523,7 +521,7 @@ std::string RootPath(std::string_view root, const std::string& hkrPath, bool& he
     if (NameEquals(root, "HKCR"))
         return "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
     if (NameEquals(root, "HKU"))
-        held = false;
+        return "HKEY_USERS";
     return "";
 }
 
@@ -539,10 +537,7 @@ std::vector<std::string> RegLineFields(const InfLine& line) {
 // The key path of a registry line's root and subkey; "" when the machine holds no such key.
 std::string LineKeyPath(const InfFile& inf, const std::vector<std::string>& f,
                         const std::string& hkrPath) {
-    bool held = true;
-    std::string root = RootPath(Trim(f[0]), hkrPath, held);
-    if (!held)
-        CurrentTrace().unheldRegLines.push_back(Trim(f[0]) + (f.size() > 1 ? "," + f[1] : ""));
+    std::string root = RootPath(Trim(f[0]), hkrPath);
     if (root.empty())
         return "";
     std::string subkey = f.size() > 1 ? inf.Subst(f[1]) : "";

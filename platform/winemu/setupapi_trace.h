@@ -21,8 +21,6 @@ struct Trace {
     // Every call in order, with the flags or function it was given: "SetupDiSelectOEMDrv",
     // "SetupDiCreateDeviceInfoA flags=0x1", "SetupDiCallClassInstaller function=2".
     std::vector<std::string> calls;
-    // Registry lines of an INF whose root this machine keeps no hive for ("HKU,.DEFAULT\\X").
-    std::vector<std::string> unheldRegLines;
     int listsCreated = 0;
     int listsDestroyed = 0;
 

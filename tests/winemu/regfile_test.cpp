@@ -51,7 +51,9 @@ TEST(RegFile, WritesSortedSectionsParentsFirstEveryKeyAndEveryForm) {
     r.Set("HKLM\\SOFTWARE\\Tone", "Odd", 0x12345678, {});
     r.Create("HKLM\\SOFTWARE\\Empty");
     r.SetDword("HKLM\\SYSTEM\\Setup", "Short", 42);
+    r.SetString("HKU\\.DEFAULT\\Modems", "Added", "yes");
 
+    const std::string text = r.ToRegText();
     EXPECT_EQ("REGEDIT4\n"
               "\n"
               "[HKEY_LOCAL_MACHINE\\SOFTWARE]\n"
@@ -75,8 +77,14 @@ TEST(RegFile, WritesSortedSectionsParentsFirstEveryKeyAndEveryForm) {
               "[HKEY_CURRENT_USER\\Software]\n"
               "\n"
               "[HKEY_CURRENT_USER\\Software\\Midi]\n"
+              "\n"
+              "[HKEY_USERS\\.DEFAULT]\n"
+              "\n"
+              "[HKEY_USERS\\.DEFAULT\\Modems]\n"
+              "\"Added\"=\"yes\"\n"
               "\n",
-              r.ToRegText());
+              text);
+    EXPECT_EQ(text, Registry::FromRegText(text, "registry.reg").ToRegText());
 }
 
 TEST(RegFile, OddDataRoundTrips) {
@@ -229,7 +237,7 @@ TEST(RegFile, MalformedLinesNameTheFileAndLine) {
         {"no header", "[HKEY_LOCAL_MACHINE\\A]\n", 1},
         {"other header", "Windows Registry Editor Version 5.00\n", 1},
         {"no closing bracket", "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n", 3},
-        {"unknown root", "REGEDIT4\n\n[HKEY_USERS\\.DEFAULT]\n", 3},
+        {"unknown root", "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\.txt]\n", 3},
         {"empty key name", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A\\\\B]\n", 2},
         {"value before any key", "REGEDIT4\n\n\"Orphan\"=\"x\"\n", 3},
         {"bad hex", "REGEDIT4\n[HKEY_LOCAL_MACHINE\\A]\n\"v\"=hex:01,zz\n", 3},

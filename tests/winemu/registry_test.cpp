@@ -86,7 +86,7 @@ TEST_F(RegistryTest, OpenKeyExPathsTable) {
 
 TEST_F(RegistryTest, OpenKeyExBadHandlesLeaveResultAlone) {
     const HKEY handles[] = {NULL, reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x4321)),
-                            HKEY_USERS, HKEY_CLASSES_ROOT};
+                            HKEY_CLASSES_ROOT};
     for (HKEY handle : handles) {
         HKEY key = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0xBAD));
         EXPECT_EQ(ERROR_INVALID_HANDLE, RegOpenKeyExA(handle, "SOFTWARE", 0, KEY_READ, &key));
@@ -199,8 +199,8 @@ TEST_F(RegistryTest, CreateKeyRefusals) {
     EXPECT_EQ(ERROR_BADKEY, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "X", 0, NULL, 0, KEY_ALL_ACCESS,
                                             NULL, NULL, NULL));
     EXPECT_EQ(nullptr, Reg().Find("HKLM\\X"));
-    EXPECT_EQ(ERROR_INVALID_HANDLE,
-              RegCreateKeyExA(HKEY_USERS, "X", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegCreateKeyExA(HKEY_CLASSES_ROOT, "X", 0, NULL, 0,
+                                                    KEY_ALL_ACCESS, NULL, &key, NULL));
 }
 
 TEST_F(RegistryTest, CreateBelowAHandleIgnoresThatHandlesRights) {
@@ -590,7 +590,7 @@ TEST_F(RegistryTest, DeleteKeyRefusesKeysWithSubkeys) {
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Parent"));
     EXPECT_EQ(ERROR_INVALID_PARAMETER, RegDeleteKeyA(HKEY_LOCAL_MACHINE, NULL));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegDeleteKeyA(HKEY_CURRENT_USER, ""));
-    EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteKeyA(HKEY_USERS, "x"));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, RegDeleteKeyA(HKEY_CLASSES_ROOT, "x"));
 }
 
 TEST_F(RegistryTest, HandleToADeletedKey) {
@@ -773,8 +773,8 @@ TEST_F(RegistryTest, RegistryObjectPathsAndTypedReads) {
     EXPECT_EQ(std::nullopt, Reg().GetString("HKLM\\SOFTWARE\\Tone", "Number"));
     EXPECT_EQ("ab", Reg().GetString("HKLM\\SOFTWARE\\Tone", "Cut"));
     EXPECT_EQ(std::nullopt, Reg().GetString("HKLM\\SOFTWARE\\Gone", "Name"));
-    EXPECT_EQ(nullptr, Reg().Find("HKEY_USERS\\.DEFAULT"));
-    EXPECT_THROW(Reg().Create("HKEY_USERS\\.DEFAULT"), std::invalid_argument);
+    EXPECT_EQ(nullptr, Reg().Find("HKEY_CLASSES_ROOT\\.txt"));
+    EXPECT_THROW(Reg().Create("HKEY_CLASSES_ROOT\\.txt"), std::invalid_argument);
 
     EXPECT_FALSE(Reg().Delete("HKLM"));
     EXPECT_FALSE(Reg().Delete("HKLM\\SOFTWARE\\Gone"));
