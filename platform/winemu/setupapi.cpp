@@ -534,9 +534,11 @@ std::vector<std::string> RegLineFields(const InfLine& line) {
     return f;
 }
 
-// The key path of a registry line's root and subkey; "" when the machine holds no such key.
+// The key path of a registry line's root and subkey; "" for an empty line or an unknown root.
 std::string LineKeyPath(const InfFile& inf, const std::vector<std::string>& f,
                         const std::string& hkrPath) {
+    if (f.empty())
+        return "";
     std::string root = RootPath(Trim(f[0]), hkrPath);
     if (root.empty())
         return "";
@@ -558,8 +560,6 @@ void DeleteValue(winemu::Registry& reg, const std::string& keyPath, const std::s
 // everything below it.
 void ApplyDelRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
     std::vector<std::string> f = RegLineFields(line);
-    if (f.empty())
-        return;
     std::string keyPath = LineKeyPath(inf, f, hkrPath);
     if (keyPath.empty())
         return;
@@ -593,8 +593,6 @@ DWORD RegTypeOf(DWORD flags) {
 // One AddReg line: root, subkey, value name, flags, value...
 void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
     std::vector<std::string> f = RegLineFields(line);
-    if (f.empty())
-        return;
     std::string keyPath = LineKeyPath(inf, f, hkrPath);
     if (keyPath.empty())
         return;
