@@ -2,6 +2,8 @@
 // port, the modem INF path, and the steps that install the modem, each failure told to the user.
 #include "modem/modem.h"
 
+#include <toolkit.h>
+
 #include "driver/driver.h"
 
 CHAR szModemPortName[CB_MODEM_PORT_NAME] = "COM";
@@ -44,24 +46,24 @@ BOOL FInstallModem(HWND hwnd) {
 
     BuildModemInfDirectory();
     // A model without a modem, or one whose modem cannot be placed, passes without a word.
-    if (!FCheckModem())
+    if (!LLogSetupEvent(SETUP_LOG_MODEM, "modem on the model's COM port", FCheckModem()))
         return FALSE;
     // The directory left room for the longest accepted name.
     lstrcatA(szModemInfPath, szModemInfName);
 
-    if (!FReadModemInf()) {
+    if (!LLogSetupEvent(SETUP_LOG_MODEM, "read the modem INF", FReadModemInf())) {
         ShowModemMessage(SZ_MODEM_FILE_ERROR);
         return FALSE;
     }
-    if (!FInstallModemDevice(hwnd)) {
+    if (!LLogSetupEvent(SETUP_LOG_MODEM, "install the modem device", FInstallModemDevice(hwnd))) {
         ShowModemMessage(SZ_MODEM_NOT_INSTALLED);
         return FALSE;
     }
-    if (!FSetModemAttachedTo()) {
+    if (!LLogSetupEvent(SETUP_LOG_MODEM, "attach the modem to its port", FSetModemAttachedTo())) {
         ShowModemMessage(SZ_MODEM_NOT_INSTALLED);
         return FALSE;
     }
-    if (!FConfigureSerialPort()) {
+    if (!LLogSetupEvent(SETUP_LOG_MODEM, "configure the serial port", FConfigureSerialPort())) {
         // The port name has at most four characters, so the text fits.
         wsprintfA(szSerialMessage, "Please add %s by \"Ports\" in \"Control Panel\" after setup.",
                   szModemPortName);

@@ -90,7 +90,7 @@ void ConfirmQuit(void) {
         }
         if (wCode == 157) {
             TerminateSetup();
-            ExitProcess(0);
+            ExitProcess(UExitCode());
         }
     }
 }
@@ -118,7 +118,7 @@ void AbortSetup(void) {
     if (!fInsideTermination) {
         TerminateSetup();
     }
-    ExitProcess(0);
+    ExitProcess(UExitCode());
 }
 
 void TerminateSetup(void) {

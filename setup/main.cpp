@@ -108,7 +108,7 @@ void CheckExistingDevices(void) {
     KillDialogs(1);
     ReleaseRegistryEntryPoints();
     TerminateSetup();
-    ExitProcess(0);
+    ExitProcess(UExitCode());
 }
 
 void DoWelcome(void) {
@@ -158,22 +158,22 @@ void ConfigureInstall(void) {
         SetCurrentDirectoryA(szSystemDir);
     }
 
-    if (LInstallDriver() == 0) {
+    if (LLogSetupEvent(SETUP_LOG_HANDSHAKE, "TONEBAY.DLL", (LONG)LInstallDriver()) == 0) {
         // The driver refused to install; it has told the user why, if at all.
         ReleaseRegistryEntryPoints();
         TerminateSetup();
-        ExitProcess(0);
+        ExitProcess(UExitCode());
     }
 
     if (!FReadCardSettings()) {
         fMidiMapperDefault = 1;
     }
 
-    if (!FRegisterMultimediaDriver()) {
+    if (!LLogSetupEvent(SETUP_LOG_REGISTRATION, NULL, FRegisterMultimediaDriver())) {
         SzShowDialog(SZ_DIALOG_LIBRARY, 900, "FInfoDlgProc", 0, 0, szEvent, 15);
         ReleaseRegistryEntryPoints();
         TerminateSetup();
-        ExitProcess(0);
+        ExitProcess(UExitCode());
     }
 
     // A modem that failed to install has reported itself; the sound driver is still usable.
@@ -226,13 +226,13 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     HWND hwnd = HwndStartSetup(lpCmdLine);
     if ((LONG_PTR)hwnd <= 0) {
         MessageBoxA(NULL, "Cannot initialize setup!", "Error", MB_ICONHAND);
-        ExitProcess(0);
+        ExitProcess(UExitCode());
     }
 
     if (!FLoadRegistryEntryPoints()) {
         MessageBoxA(NULL, "Cannot initialize registry!", "Error", MB_ICONHAND);
         TerminateSetup();
-        ExitProcess(0);
+        ExitProcess(UExitCode());
     }
 
     if (!FSetBitmap(SZ_DIALOG_LIBRARY, 1)) {
@@ -265,8 +265,11 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
     DoFinish();
     TerminateSetup();
 
-    if (fRestart) {
-        FRestartWindows();
+    // An administrator's /norestart keeps the restart for a time of their choosing.
+    BOOL fRestarted = FALSE;
+    if (fRestart && FRestartAllowed()) {
+        fRestarted = FRestartWindows();
     }
-    ExitProcess(0);
+    LLogSetupEvent(SETUP_LOG_RESTART, NULL, fRestart + fRestarted);
+    ExitProcess(UExitCode());
 }

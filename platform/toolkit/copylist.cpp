@@ -62,6 +62,7 @@ std::vector<HWND> ShowBillboards() {
     for (const toolkit::Billboard& billboard : toolkit::Core().billboards) {
         host.DialogDone(billboard.id, billboard.procedure, "");
         host.DialogShowing(billboard.id);
+        toolkit::Log("dialog " + std::to_string(billboard.id) + " shown");
         if (const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(billboard.id)) {
             HWND window = nullptr;
             if (toolkit::CurrentUi().OpenModeless(*dialog, window) && window) {
@@ -89,6 +90,7 @@ INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
             return error ? static_cast<INT>(error) : ERROR_WRITE_FAULT;
         }
         host.FileCopied(copy.target);
+        toolkit::LogCopied(copy.target, i + 1, plan.size());
         ui.Progress(i + 1, plan.size(), copy.target);
     }
     return kCopyOkay;

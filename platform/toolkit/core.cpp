@@ -64,6 +64,7 @@ void Host::Note(std::string_view) {}
 std::optional<Host::Answers> Host::OutsideAnswers() {
     return std::nullopt;
 }
+void Host::RunBegun() {}
 void Host::Started() {}
 void Host::Called(std::string_view, const std::vector<CallArg>&) {}
 void Host::DialogShowing(UINT) {}

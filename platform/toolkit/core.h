@@ -52,6 +52,12 @@ struct ShownDialog {
     HWND window = nullptr; // a modeless dialog's window, where the UI has one
 };
 
+// A word of the answers file and the line it stands on.
+struct Answer {
+    std::string word;
+    int line;
+};
+
 struct ProgramItem {
     std::string name;
     std::string command;
@@ -75,7 +81,8 @@ struct State {
     POINT gaugePos{};
     std::vector<ShownDialog> dialogs; // the dialogs that are up, the last shown at the back
     bool unattended = false;
-    std::map<UINT, std::vector<std::string>> answers; // the words still to be taken
+    std::map<UINT, std::vector<Answer>> answers; // the words still to be taken
+    std::string answersMisfit; // a line that fits no dialog: the next dialog fails with it
     UINT cursorsGiven = 0;
     std::vector<HCURSOR> cursors; // those given out, in order
     std::vector<ProgramGroup> groups;
@@ -89,6 +96,8 @@ void ResetCore();
 class Ui {
   public:
     virtual ~Ui() = default;
+    // A run begins: its options are known, nothing is shown yet.
+    virtual void RunBegun() {}
     // The frame: its window (never null when it came up) and the instance setup is given.
     virtual HWND OpenFrame() = 0;
     virtual HINSTANCE FrameInstance() = 0;
@@ -139,7 +148,8 @@ class Host {
         std::optional<std::string> text;
     };
     virtual std::optional<Answers> OutsideAnswers();
-    // The record of the run.
+    // The record of the run: its options are known (the run's log may be open), the frame is up.
+    virtual void RunBegun();
     virtual void Started();
     virtual void Called(std::string_view call, const std::vector<CallArg>& args);
     virtual void DialogShowing(UINT id);
@@ -148,6 +158,33 @@ class Host {
     virtual void FileCopied(std::string_view target);
     virtual void GroupsChanged(const std::vector<ProgramGroup>& groups);
 };
+
+// The options of a run's command line. Only an unattended run (one given answers) takes /log:,
+// /norestart and /silent.
+struct RunOptions {
+    std::optional<std::string> answers; // /answers:PATH
+    std::optional<std::string> log;     // /log:PATH
+    bool noRestart = false;             // /norestart
+    bool silent = false;                // /silent
+};
+RunOptions ParseRunOptions(std::string_view cmdLine);
+
+// The record of the run (log.cpp): a fresh one at each start of the frame.
+void BeginRecord(const RunOptions& options, bool unattended);
+const RunOptions& Options();
+bool Unattended();
+// An unattended run given /silent: nothing is shown, message boxes take their default.
+bool Silent();
+// Opens the log of an unattended run given /log: and writes its start; false when it cannot be
+// opened (the run then ends with its own exit code).
+bool OpenLog(std::string_view cmdLine);
+// One event, one line of the log, when there is a log.
+void Log(std::string_view event);
+void LogCopied(const std::string& target, size_t done, size_t total);
+void LogMessageBox(std::string_view text, std::string_view caption, UINT style);
+// The run's outcome: the first failure's exit code wins over everything else.
+void Fail(UINT exitCode);
+void Cancelled();
 
 // The build's host side and UI; a test may put another UI in place.
 Host& CurrentHost();

@@ -6,16 +6,41 @@
 
 namespace {
 
-// The word of an unattended run for this showing: the next unused one, else the default button.
-std::string UnattendedWord(const qvxcui::DialogTemplate& dialog) {
+// The word of an unattended run for this showing: the next unused one, else the default button
+// (line 0).
+toolkit::Answer UnattendedAnswer(const qvxcui::DialogTemplate& dialog) {
     toolkit::State& state = toolkit::Core();
-    std::string word = dialog.buttons[dialog.defaultButton].event;
+    toolkit::Answer answer{dialog.buttons[dialog.defaultButton].event, 0};
     auto found = state.answers.find(dialog.id);
     if (found != state.answers.end() && !found->second.empty()) {
-        word = std::move(found->second.front());
+        answer = std::move(found->second.front());
         found->second.erase(found->second.begin());
     }
-    return word;
+    return answer;
+}
+
+bool CarriedByButton(const qvxcui::DialogTemplate& dialog, std::string_view word) {
+    for (const qvxcui::Button& button : dialog.buttons) {
+        if (word == button.event) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The event code setup reads from a word: its first two bytes, each taken as signed.
+int EventCode(std::string_view word) {
+    int code = word.empty() ? 0 : static_cast<signed char>(word[0]);
+    return code == 0 || word.size() < 2 ? code : code + static_cast<signed char>(word[1]);
+}
+
+// What a dialog's end tells of the run's outcome.
+void Judge(UINT id, std::string_view event) {
+    if (id == IDD_FATAL || id == IDD_NOT_REGISTERED || id == IDD_DEVICES) {
+        toolkit::Fail(SETUP_EXIT_FAILED);
+    } else if (id == IDD_QUIT && EventCode(event) == EventCode(qvxcui::kEventExit)) {
+        toolkit::Cancelled();
+    }
 }
 
 } // namespace
@@ -43,6 +68,13 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
     }
 
     toolkit::State& state = toolkit::Core();
+    // Answers that fit no dialog stop the run at its first dialog, through setup's failure path.
+    if (!state.answersMisfit.empty() && idDlg != IDD_FATAL) {
+        toolkit::Log(state.answersMisfit);
+        state.answersMisfit.clear();
+        toolkit::Fail(SETUP_EXIT_FAILED);
+        return FALSE;
+    }
     state.dialogs.push_back({idDlg, std::string(procName), nullptr});
     host.DialogShowing(idDlg);
 
@@ -51,13 +83,30 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
     if (dialog->modeless) {
         ok = ui.OpenModeless(*dialog, state.dialogs.back().window);
     } else if (state.unattended) {
-        std::string word = UnattendedWord(*dialog);
-        ok = ui.RunModal(*dialog, &word);
+        toolkit::Answer answer = UnattendedAnswer(*dialog);
+        ok = ui.RunModal(*dialog, &answer.word);
+        std::string where =
+            answer.line ? "answers line " + std::to_string(answer.line) : "default button";
+        if (!ok) {
+            toolkit::Log("dialog " + std::to_string(idDlg) + " refused \"" + answer.word +
+                         "\" (" + where + ")");
+            toolkit::Fail(SETUP_EXIT_FAILED);
+        } else {
+            toolkit::Log("dialog " + std::to_string(idDlg) + " answered \"" + answer.word +
+                         "\" (" + where +
+                         (CarriedByButton(*dialog, answer.word) ? "" : "; no button carries it") +
+                         ")");
+        }
     } else {
         ok = ui.RunModal(*dialog, nullptr);
     }
+    if (dialog->modeless) {
+        toolkit::Log("dialog " + std::to_string(idDlg) + (ok ? " shown" : " could not be shown"));
+    }
 
-    host.DialogDone(idDlg, procName, ok ? state.symbols["DLGEVENT"] : std::string());
+    std::string event = ok ? state.symbols["DLGEVENT"] : std::string();
+    Judge(idDlg, event);
+    host.DialogDone(idDlg, procName, event);
     return ok;
 }
 

@@ -8,45 +8,6 @@
 
 namespace {
 
-// The command line split into words; double quotes group blanks and are dropped.
-std::vector<std::string> SplitCommandLine(std::string_view cmdLine) {
-    std::vector<std::string> words;
-    std::string word;
-    bool quoted = false;
-    bool inWord = false;
-    for (char c : cmdLine) {
-        if (c == '"') {
-            quoted = !quoted;
-            inWord = true;
-        } else if (!quoted && (c == ' ' || c == '\t')) {
-            if (inWord) {
-                words.push_back(word);
-                word.clear();
-                inWord = false;
-            }
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(word);
-    }
-    return words;
-}
-
-// The Windows path of "/answers:PATH" ("-answers:" too, any case); nullopt when not given.
-std::optional<std::string> AnswersOption(std::string_view cmdLine) {
-    constexpr std::string_view option = "answers:";
-    for (const std::string& word : SplitCommandLine(cmdLine)) {
-        if (word.size() > option.size() && (word[0] == '/' || word[0] == '-') &&
-            toolkit::NameEquals(std::string_view(word).substr(1, option.size()), option)) {
-            return word.substr(1 + option.size());
-        }
-    }
-    return std::nullopt;
-}
-
 std::string TrimBlanks(std::string_view text) {
     size_t first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) {
@@ -55,39 +16,65 @@ std::string TrimBlanks(std::string_view text) {
     return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
 }
 
-// "[Answers]" lines "<dialog id>=WORD,WORD,...": the words, one per showing of that dialog.
+// "[Answers]" lines "<dialog id>=WORD,WORD,...": the words, one per showing of that dialog, each
+// with its line. A line that names no dialog of the library is kept as the run's misfit.
 bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownName) {
     toolkit::Host& host = toolkit::CurrentHost();
     if (!text) {
         host.Note("Setup cannot read the answers file " + std::string(shownName) + ".\n");
+        toolkit::Log("the answers file " + std::string(shownName) + " cannot be read");
+        toolkit::Fail(SETUP_EXIT_ANSWERS_UNREADABLE);
         return false;
     }
-    toolkit::IniSections ini = toolkit::ParseIni(*text);
     toolkit::State& state = toolkit::Core();
     state.unattended = true;
-    auto section = ini.find("Answers");
-    if (section == ini.end()) {
-        return true; // every dialog takes its default button
-    }
-    for (const std::string& line : section->second) {
+    std::string_view rest = *text;
+    bool inAnswers = false;
+    bool seenAnswers = false; // the first [Answers] section wins, as in every INI file
+    for (int number = 1; !rest.empty(); ++number) {
+        size_t end = rest.find('\n');
+        std::string line = TrimBlanks(rest.substr(0, end));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        line = TrimBlanks(line.substr(0, line.find(';')));
+        if (!line.empty() && line.back() == '\r') {
+            line = TrimBlanks(line.substr(0, line.size() - 1));
+        }
+        if (line.empty()) {
+            continue;
+        }
+        if (line.front() == '[') {
+            size_t close = line.find(']');
+            std::string name = TrimBlanks(line.substr(1, close == std::string::npos ? close
+                                                                                  : close - 1));
+            inAnswers = !seenAnswers && toolkit::NameEquals(name, "Answers");
+            seenAnswers = seenAnswers || inAnswers;
+            continue;
+        }
+        if (!inAnswers) {
+            continue;
+        }
         size_t equals = line.find('=');
         std::string key = TrimBlanks(std::string_view(line).substr(0, equals));
         bool numeric = !key.empty() && key.size() <= 9 &&
                        key.find_first_not_of("0123456789") == std::string::npos;
-        if (equals == std::string::npos || !numeric) {
-            host.Note("Answers file " + std::string(shownName) + ": line \"" + line +
-                      "\" is not <dialog id>=<words>; it is ignored.\n");
+        UINT id = numeric ? static_cast<UINT>(std::stoul(key)) : 0;
+        if (equals == std::string::npos || !numeric || !qvxcui::FindDialog(id)) {
+            if (state.answersMisfit.empty()) {
+                state.answersMisfit = "answers file " + std::string(shownName) + " line " +
+                                      std::to_string(number) + ": \"" + line +
+                                      "\" names no dialog of setup";
+            }
             continue;
         }
-        std::vector<std::string>& words = state.answers[static_cast<UINT>(std::stoul(key))];
-        std::string_view rest = std::string_view(line).substr(equals + 1);
+        std::vector<toolkit::Answer>& words = state.answers[id];
+        std::string_view value = std::string_view(line).substr(equals + 1);
         while (true) {
-            size_t comma = rest.find(',');
-            words.push_back(TrimBlanks(rest.substr(0, comma)));
+            size_t comma = value.find(',');
+            words.push_back({TrimBlanks(value.substr(0, comma)), number});
             if (comma == std::string_view::npos) {
                 break;
             }
-            rest = rest.substr(comma + 1);
+            value = value.substr(comma + 1);
         }
     }
     return true;
@@ -108,27 +95,35 @@ std::string StartDirectory() {
     return toolkit::WithBackslash(directory);
 }
 
-bool StartUp(std::string_view cmdLine) {
+bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
+             const std::optional<toolkit::Host::Answers>& outside) {
     toolkit::State& state = toolkit::Core();
     state.symbols["STF_SRCDIR"] = StartDirectory();
     state.symbols["DLGEVENT"] = "";
+    state.unattended = options.answers || outside; // even a failed start answers its own box
 
-    toolkit::Host& host = toolkit::CurrentHost();
-    if (std::optional<std::string> answers = AnswersOption(cmdLine)) {
-        std::string full = toolkit::FullPath(*answers);
+    if (!toolkit::OpenLog(cmdLine)) {
+        // Said the way every message of an unattended run is, and nothing is changed.
+        std::string text = "Setup cannot open its log " + *options.log + ".";
+        toolkit::CurrentHost().MessageBoxShown(text, "Setup", MB_ICONHAND);
+        toolkit::CurrentUi().ShowMessageBox(text, "Setup", MB_ICONHAND);
+        return false;
+    }
+    if (options.answers) {
+        std::string full = toolkit::FullPath(*options.answers);
         std::optional<std::string> text;
         if (!full.empty()) {
             text = toolkit::ReadWholeFile(full);
         }
-        if (!LoadAnswers(text, *answers)) {
+        if (!LoadAnswers(text, *options.answers)) {
             return false;
         }
-    } else if (std::optional<toolkit::Host::Answers> outside = host.OutsideAnswers()) {
+    } else if (outside) {
         if (!LoadAnswers(outside->text, outside->name)) {
             return false;
         }
     }
-    host.Started();
+    toolkit::CurrentHost().Started();
     state.hwndFrame = toolkit::CurrentUi().OpenFrame();
     return state.hwndFrame != nullptr;
 }
@@ -139,10 +134,18 @@ HWND WINAPI InitializeFrame(LPSTR szCmdLine) {
     toolkit::CallScope call("InitializeFrame", {toolkit::Text(szCmdLine)});
     std::string_view cmdLine = szCmdLine ? szCmdLine : "";
     toolkit::ResetCore(); // a frame that fails to come up leaves nothing of an earlier one
+    toolkit::RunOptions options = toolkit::ParseRunOptions(cmdLine);
+    std::optional<toolkit::Host::Answers> outside;
+    if (!options.answers) {
+        outside = toolkit::CurrentHost().OutsideAnswers();
+    }
+    toolkit::BeginRecord(options, options.answers || outside);
+    toolkit::CurrentHost().RunBegun();
+    toolkit::CurrentUi().RunBegun();
     if (toolkit::CurrentHost().Fails("InitializeFrame", {cmdLine})) {
         return nullptr;
     }
-    if (!StartUp(cmdLine)) {
+    if (!StartUp(cmdLine, options, outside)) {
         toolkit::ResetCore();
         return nullptr;
     }
@@ -215,6 +218,7 @@ void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) {
     std::string_view text = szText ? szText : "";
     std::string_view caption = szCaption ? szCaption : "";
     toolkit::CurrentHost().MessageBoxShown(text, caption, uStyle);
+    toolkit::LogMessageBox(text, caption, uStyle);
     toolkit::CurrentUi().ShowMessageBox(text, caption, uStyle);
 }
 

@@ -54,6 +54,7 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) {
     }
     GroupRecord(group, folder);
     toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
+    toolkit::Log("program group \"" + std::string(group) + "\" created");
     return TRUE;
 }
 
@@ -109,5 +110,7 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
         record.items.push_back(std::move(made));
     }
     toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
+    toolkit::Log("program item \"" + std::string(item) + "\" added to \"" + std::string(group) +
+                 "\": " + std::string(cmd));
     return TRUE;
 }

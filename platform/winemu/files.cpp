@@ -218,6 +218,15 @@ DWORD OpenFileError(LPCSTR path, DWORD access, DWORD disposition, std::shared_pt
         if (access & GENERIC_WRITE)
             mode |= std::ios::out;
         break;
+    case OPEN_ALWAYS:
+        if (exists) {
+            mode |= std::ios::in | std::ios::out;
+            break;
+        }
+        if (!IsDirectory(target.host.parent_path()))
+            return ERROR_PATH_NOT_FOUND;
+        mode |= std::ios::in | std::ios::out | std::ios::trunc;
+        break;
     case CREATE_NEW:
     case CREATE_ALWAYS:
         if (exists && disposition == CREATE_NEW)
@@ -402,6 +411,45 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     if (lpFileSizeHigh)
         *lpFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(size) >> 32);
     return static_cast<DWORD>(size);
+}
+
+// Moves the one position that reads and writes share; only distances below 4 GB.
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    std::shared_ptr<OpenFile> file = FileOf(hFile);
+    if (!file) {
+        Fail(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if ((lpDistanceToMoveHigh && *lpDistanceToMoveHigh != 0 && *lpDistanceToMoveHigh != -1) ||
+        dwMoveMethod > FILE_END) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    static constexpr std::ios::seekdir kFrom[] = {std::ios::beg, std::ios::cur, std::ios::end};
+    file->stream.clear();
+    file->stream.seekg(lDistanceToMove, kFrom[dwMoveMethod]);
+    std::streamoff here = file->stream.tellg();
+    if (!file->stream || here < 0) {
+        file->stream.clear();
+        Fail(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    file->stream.seekp(here);
+    if (lpDistanceToMoveHigh)
+        *lpDistanceToMoveHigh = 0;
+    winemu::Current().LastError() = NO_ERROR;
+    return static_cast<DWORD>(here);
+}
+
+// Every write already reaches the host file; flushing asks the host to keep it.
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+    std::shared_ptr<OpenFile> file = FileOf(hFile);
+    if (!file)
+        return Finish(ERROR_INVALID_HANDLE);
+    if (!file->writable)
+        return Finish(ERROR_ACCESS_DENIED);
+    return Finish(file->stream.flush() ? ERROR_SUCCESS : ERROR_WRITE_FAULT);
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {

@@ -301,6 +301,11 @@ class Machine {
     std::istream* Input() { return input_; }
     void SetInput(std::istream* in) { input_ = in; }
 
+    // Told of each message box before it is drawn (the toolkit's log); true when it answered the
+    // box unseen, so that nothing is drawn.
+    using BoxWatch = std::function<bool(std::string_view text, std::string_view caption, UINT)>;
+    BoxWatch& MessageBoxWatch() { return boxWatch_; }
+
     // The answers file given to the runner (host path), for the toolkit's unattended mode.
     std::optional<std::filesystem::path>& AnswersFile() { return answersFile_; }
 
@@ -331,6 +336,7 @@ class Machine {
     std::ostream* console_ = nullptr;
     std::istream* input_ = nullptr;
     std::optional<std::filesystem::path> answersFile_;
+    BoxWatch boxWatch_;
     // Digest of the registry as registry.reg holds it (booted or last saved), in written form.
     mutable std::optional<size_t> savedRegistry_;
 };

@@ -1,6 +1,9 @@
 // KERNEL32 process calls: last error, process end, version, error mode.
 #include "winemu/machine.h"
 
+#include <chrono>
+#include <ctime>
+
 using winemu::Current;
 
 extern "C" {
@@ -27,6 +30,23 @@ DWORD WINAPI GetVersion(void) {
     const winemu::MachineConfig& c = Current().Config();
     return (c.majorVersion & 0xFF) | ((c.minorVersion & 0xFF) << 8) |
            ((c.buildNumber & 0x7FFF) << 16);
+}
+
+// The host's own clock, as the machine has no other.
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
+    auto now = std::chrono::system_clock::now();
+    std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()) % 1000;
+    lpSystemTime->wYear = static_cast<WORD>(local.tm_year + 1900);
+    lpSystemTime->wMonth = static_cast<WORD>(local.tm_mon + 1);
+    lpSystemTime->wDayOfWeek = static_cast<WORD>(local.tm_wday);
+    lpSystemTime->wDay = static_cast<WORD>(local.tm_mday);
+    lpSystemTime->wHour = static_cast<WORD>(local.tm_hour);
+    lpSystemTime->wMinute = static_cast<WORD>(local.tm_min);
+    lpSystemTime->wSecond = static_cast<WORD>(local.tm_sec);
+    lpSystemTime->wMilliseconds = static_cast<WORD>(ms.count());
 }
 
 UINT WINAPI SetErrorMode(UINT uMode) {

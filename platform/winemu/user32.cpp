@@ -35,7 +35,8 @@ INT WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType) {
     std::string caption = lpCaption ? lpCaption : "Error";
     m.Report()["message_boxes"].push_back(
         {{"text", Text(lpText)}, {"caption", caption}, {"style", uType}});
-    DrawBox(m.Console(), caption, Text(lpText));
+    if (!(m.MessageBoxWatch() && m.MessageBoxWatch()(Text(lpText), caption, uType)))
+        DrawBox(m.Console(), caption, Text(lpText));
     return IDOK;
 }
 

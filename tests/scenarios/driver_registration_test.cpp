@@ -5,6 +5,7 @@
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
+#include <toolkit.h>
 
 #include <filesystem>
 #include <fstream>
@@ -212,7 +213,7 @@ TEST(DriverRegistration, RefusingOrMissingDriverEndsSetupWithoutAMessage) {
         image.File("A:\\TONEBAY.DLL", row.driver);
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI", row.faults);
-        ASSERT_EQ(result.exitCode, 0) << result.output;
+        ASSERT_EQ(result.report["exit_code"], SETUP_EXIT_FAILED) << result.output;
         EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000}));
         EXPECT_TRUE(result.report["message_boxes"].empty());
         EXPECT_EQ(DriverMessages(result.report), row.messages);
@@ -240,7 +241,7 @@ TEST(DriverRegistration, FailedRegistrationShowsDialog900AndEnds) {
         FromSample(image, "nt40");
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI", row.faults);
-        ASSERT_EQ(result.exitCode, 0) << result.output;
+        ASSERT_EQ(result.report["exit_code"], SETUP_EXIT_FAILED) << result.output;
         EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000, 900}));
         EXPECT_EQ(result.report["dialogs"][3]["procedure"], "FInfoDlgProc");
         EXPECT_TRUE(result.report["message_boxes"].empty());

@@ -1,9 +1,14 @@
 // Whole setups on the sample machine images and variations of them: the order of dialogs, what
-// is copied where, every way a run can end, and that each of them exits with 0.
+// is copied where, every way a run can end and the exit code each gives (0 on every path of an
+// interactive run), and the log of an unattended one.
 #include "support/test_machine.h"
+#include "wine/deploy_checks.h"
+
+#include <toolkit.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -51,6 +56,11 @@ std::vector<std::string> FilesCopied(const nlohmann::json& report) {
 const std::vector<std::string> kNt40Files = {
     "C:\\WINNT\\SYSTEM32\\TONEBAY.DLL", "C:\\WINNT\\SYSTEM32\\QVHWCTL.DAT",
     "C:\\WINNT\\SYSTEM32\\MIX.EXE", "C:\\WINNT\\SYSTEM32\\DRIVERS\\TONEBAY.SYS"};
+
+// The process's whole exit code, which the child's status holds only the low byte of.
+UINT ExitCode(const ChildResult& result) {
+    return result.report.value("exit_code", 0xFFFFFFFFu);
+}
 
 // The dialogs of a complete run.
 const std::vector<int> kCompleteRun = {5100, 100, 5000, 700};
@@ -116,7 +126,7 @@ TEST(SetupFlow, FreshNt40InstallsEverythingAndRestarts) {
     std::string sCmd = UseAnswers(image, "100=CONTINUE\n700=RESTART\n");
 
     ChildResult result = RunSetup(image, sCmd);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_RESTARTING) << result.output;
     EXPECT_EQ(DialogIds(result.report), kCompleteRun);
     EXPECT_EQ(FilesCopied(result.report), kNt40Files);
     EXPECT_TRUE(result.report["restart_requested"].get<bool>());
@@ -146,7 +156,7 @@ TEST(SetupFlow, TheSampleAnswersRunToTheEndWithoutARestart) {
     FromSample(image, "nt40");
 
     ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_INSTALLED) << result.output;
     EXPECT_EQ(DialogIds(result.report), kCompleteRun);
     EXPECT_EQ(FilesCopied(result.report), kNt40Files);
     EXPECT_FALSE(result.report["restart_requested"].get<bool>());
@@ -159,7 +169,7 @@ TEST(SetupFlow, AMachineWithAWaveDeviceIsRefusedAndLeftUnchanged) {
     std::string sRegistryBefore = image.Boot()->Reg().ToRegText();
 
     ChildResult result = RunSetup(image, sCmd);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_FAILED) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 600}));
     EXPECT_TRUE(FilesCopied(result.report).empty());
     EXPECT_FALSE(result.report["restart_requested"].get<bool>());
@@ -169,7 +179,7 @@ TEST(SetupFlow, AMachineWithAWaveDeviceIsRefusedAndLeftUnchanged) {
 
     // A failed removal in the termination after the refusal is the run's first failure.
     result = RunSetup(image, sCmd, {{"FKillNDialogs", "#3"}});
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_FAILED) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 600, 400}));
 }
 
@@ -180,9 +190,11 @@ struct EndingRow {
     std::vector<int> ids;
     std::vector<std::string> boxes;
     bool fCopied;
+    UINT uExit = SETUP_EXIT_FAILED;
+    std::string sOptions = ""; // after the answers on the command line
 };
 
-// Every way a run ends before the finish dialog; each exits with 0.
+// Every way an unattended run ends before the finish dialog, and its exit code.
 TEST(SetupFlow, EarlyEndings) {
     const std::vector<std::string> kNoBoxes;
     const EndingRow rows[] = {
@@ -234,8 +246,53 @@ TEST(SetupFlow, EarlyEndings) {
          {},
          kNoBoxes,
          false},
-        {"user quits", "100=CANCEL\n200=EXIT\n", {}, {5100, 100, 200}, kNoBoxes, false},
-        {"user quits with Exit", "100=EXIT\n200=EXIT\n", {}, {5100, 100, 200}, kNoBoxes, false},
+        {"user quits",
+         "100=CANCEL\n200=EXIT\n",
+         {},
+         {5100, 100, 200},
+         kNoBoxes,
+         false,
+         SETUP_EXIT_CANCELLED},
+        {"user quits with Exit",
+         "100=EXIT\n200=EXIT\n",
+         {},
+         {5100, 100, 200},
+         kNoBoxes,
+         false,
+         SETUP_EXIT_CANCELLED},
+        // Answers that fit no dialog stop the run at its first dialog, before anything is done.
+        {"answers name no dialog of setup", "100=CONTINUE\n123=CONTINUE\n", {}, {400}, kNoBoxes,
+         false},
+        {"answers line without a dialog id", "CONTINUE\n", {}, {400}, kNoBoxes, false},
+        {"answer the welcome dialog refuses",
+         "100=BOGUS\n",
+         {{"FSetSymbolValue", "#2"}},
+         {5100, 100, 400},
+         kNoBoxes,
+         false},
+        {"answers file cannot be read",
+         "",
+         {{"CreateFileA", "ANSWERS.INI"}},
+         {},
+         {"Cannot initialize setup!"},
+         false,
+         SETUP_EXIT_ANSWERS_UNREADABLE},
+        {"log cannot be opened",
+         "",
+         {},
+         {},
+         {"Setup cannot open its log Q:\\SETUP.LOG.", "Cannot initialize setup!"},
+         false,
+         SETUP_EXIT_LOG_UNUSABLE,
+         " /log:Q:\\SETUP.LOG"},
+        {"log refused by the file system",
+         "",
+         {{"CreateFileA", "SETUP.LOG"}},
+         {},
+         {"Setup cannot open its log C:\\SETUP.LOG.", "Cannot initialize setup!"},
+         false,
+         SETUP_EXIT_LOG_UNUSABLE,
+         " /log:C:\\SETUP.LOG /silent"},
         {"welcome event one too long",
          "100=CONTINUE_______\n",
          {},
@@ -274,20 +331,119 @@ TEST(SetupFlow, EarlyEndings) {
         SCOPED_TRACE(row.szName);
         TestImage image;
         FromSample(image, "nt40");
-        std::string sCmd = UseAnswers(image, row.sAnswers);
+        std::string sCmd = UseAnswers(image, row.sAnswers) + row.sOptions;
+        std::string sRegistryBefore = image.Boot()->Reg().ToRegText();
 
         ChildResult result = RunSetup(image, sCmd, row.faults);
-        ASSERT_EQ(result.exitCode, 0) << result.output;
+        ASSERT_EQ(ExitCode(result), row.uExit) << result.output;
         EXPECT_EQ(DialogIds(result.report), row.ids);
         EXPECT_EQ(BoxTexts(result.report), row.boxes);
         EXPECT_EQ(FilesCopied(result.report).empty(), !row.fCopied);
         EXPECT_FALSE(result.report["restart_requested"].get<bool>());
         EXPECT_TRUE(result.report["open_handles"].empty());
+        if (!row.fCopied) {
+            EXPECT_EQ(result.after->Reg().ToRegText(), sRegistryBefore);
+        }
         // Nothing runs after a failed start-up's box.
-        if (row.boxes == std::vector<std::string>{"Cannot initialize setup!"}) {
+        if (!row.boxes.empty() && row.boxes.back() == "Cannot initialize setup!") {
             EXPECT_FALSE(result.report["api_calls"].contains("LoadLibraryA"));
             EXPECT_FALSE(result.report["api_calls"].contains("FSetBitmap"));
         }
+    }
+}
+
+// An administrator's run: /silent shows nothing, /norestart keeps Windows up and says so with
+// 3010, and the log, appended to what an earlier run left, tells every step in order.
+TEST(SetupFlow, ADeploymentRunLogsEveryStepAndLeavesTheRestartToTheAdministrator) {
+    TestImage image;
+    FromSample(image, "nt40-modem");
+    const std::string sEarlier = "2026-01-02 03:04:05 end: exit code 0 (installed)\r\n";
+    image.File("C:\\LOGS\\SETUP.LOG", sEarlier);
+    std::string sCmd = UseAnswers(image, "100=CONTINUE\n700=RESTART\n") +
+                       " /log:C:\\LOGS\\SETUP.LOG /norestart /silent";
+
+    ChildResult result = RunSetup(image, sCmd);
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_RESTART_NEEDED) << result.output;
+    EXPECT_FALSE(result.report["restart_requested"].get<bool>());
+    EXPECT_EQ(result.output, ""); // nothing was shown
+    EXPECT_TRUE(result.report["open_handles"].empty());
+
+    std::vector<std::string> expected = {
+        "end: exit code 0 (installed)",
+        "start: setup 1.0 on Windows NT 4.0 (build 1381); command line: " + sCmd,
+        "dialog 5100 shown",
+        "dialog 100 answered \"CONTINUE\" (answers line 2)",
+        "dialog 5000 shown"};
+    const char* files[] = {"TONEBAY.DLL", "QVHWCTL.DAT", "QVMODEM.INF", "MIX.EXE",
+                           "DRIVERS\\TONEBAY.SYS"};
+    for (size_t i = 0; i < 5; ++i) {
+        std::string sName = files[i];
+        std::string sSource = "A:\\" + sName.substr(sName.find('\\') + 1);
+        expected.push_back("copied C:\\WINNT\\SYSTEM32\\" + sName + " (" +
+                           std::to_string(image.Read(sSource).size()) + " bytes)");
+        expected.push_back("progress " + std::to_string((i + 1) * 20) + "%");
+    }
+    for (const char* szEvent : {"driver handshake: TONEBAY.DLL installed (1)",
+                                "multimedia registration: done",
+                                "modem: modem on the model's COM port: yes",
+                                "modem: read the modem INF: yes",
+                                "modem: install the modem device: yes",
+                                "modem: attach the modem to its port: yes",
+                                "modem: configure the serial port: yes",
+                                "program group \"Mixer\" created",
+                                "program item \"Mixer Control Panel\" added to \"Mixer\": "
+                                "C:\\WINNT\\SYSTEM32\\mix.exe",
+                                "dialog 700 answered \"RESTART\" (answers line 3)",
+                                "restart: asked for, not begun (/norestart)",
+                                "end: exit code 3010 (installed, Windows must be restarted)"}) {
+        expected.push_back(szEvent);
+    }
+    std::string sLog = image.Read("C:\\LOGS\\SETUP.LOG");
+    EXPECT_EQ(sLog.substr(0, sEarlier.size()), sEarlier);
+    EXPECT_EQ(deploychecks::LogEvents(sLog), expected);
+}
+
+// The log names what went wrong: an answers line that fits no dialog, a word a dialog refused,
+// a message box and its answer, the file that could not be read.
+TEST(SetupFlow, TheLogOfAFailedRunNamesWhatWentWrong) {
+    struct Row {
+        const char* szAnswers;
+        Faults faults;
+        std::string sEvent; // one of the log's events
+        UINT uExit;
+    };
+    const Row rows[] = {
+        {"100=CONTINUE\n; a comment\n123=CONTINUE\n",
+         {},
+         "answers file A:\\ANSWERS.INI line 4: \"123=CONTINUE\" names no dialog of setup",
+         SETUP_EXIT_FAILED},
+        {"100=BOGUS\n",
+         {{"FSetSymbolValue", "#2"}},
+         "dialog 100 refused \"BOGUS\" (answers line 2)",
+         SETUP_EXIT_FAILED},
+        {"100=CONTINUE_______\n", {}, "message box \"MS-Setup Error\": Buffer Overflow -> OK",
+         SETUP_EXIT_FAILED},
+        {"", {{"CreateFileA", "ANSWERS"}}, "the answers file A:\\ANSWERS.INI cannot be read",
+         SETUP_EXIT_ANSWERS_UNREADABLE},
+        {"", {{"GetProcAddress", "RegSetValueA"}},
+         "message box \"Error\": Cannot initialize registry! -> OK", SETUP_EXIT_FAILED},
+        {"100=CANCEL\n200=EXIT\n", {}, "end: exit code 1602 (ended by the answers)",
+         SETUP_EXIT_CANCELLED},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.sEvent);
+        TestImage image;
+        FromSample(image, "nt40");
+        std::string sCmd = UseAnswers(image, row.szAnswers) + " /log:C:\\SETUP.LOG";
+
+        ChildResult result = RunSetup(image, sCmd, row.faults);
+        EXPECT_EQ(ExitCode(result), row.uExit) << result.output;
+        std::vector<std::string> events = deploychecks::LogEvents(image.Read("C:\\SETUP.LOG"));
+        EXPECT_NE(std::find(events.begin(), events.end(), row.sEvent), events.end())
+            << ::testing::PrintToString(events);
+        ASSERT_FALSE(events.empty());
+        EXPECT_EQ(events.back(), "end: exit code " + std::to_string(row.uExit) + " (" +
+                                     events.back().substr(events.back().find('(') + 1));
     }
 }
 
@@ -309,7 +465,7 @@ TEST(SetupFlow, QuitConfirmationAnsweredWithOtherCodesComesBackUntilGoBack) {
         image, "100=CANCEL,\xC3\xA9,,RESTART,CONTINUE\n200=RESTART,,CONTINUE\n700=RESTART\n");
 
     ChildResult result = RunSetup(image, sCmd);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_RESTARTING) << result.output;
     EXPECT_EQ(DialogIds(result.report),
               (std::vector<int>{5100, 100, 200, 200, 200, 100, 100, 100, 100, 5000, 700}));
     EXPECT_EQ(FilesCopied(result.report), kNt40Files);
@@ -325,7 +481,7 @@ TEST(SetupFlow, RestartFailuresStillEndNormally) {
         std::string sCmd = UseAnswers(image, "700=RESTART\n");
 
         ChildResult result = RunSetup(image, sCmd, {{szApi, "*"}});
-        ASSERT_EQ(result.exitCode, 0) << result.output;
+        ASSERT_EQ(ExitCode(result), SETUP_EXIT_RESTART_NEEDED) << result.output;
         EXPECT_EQ(DialogIds(result.report), kCompleteRun);
         EXPECT_FALSE(result.report["restart_requested"].get<bool>());
         EXPECT_TRUE(BoxTexts(result.report).empty());
@@ -342,7 +498,7 @@ TEST(SetupFlow, UnreadableWindowsDirectoryCopiesToTheRootOfTheCurrentDrive) {
     std::string sCmd = UseAnswers(image, "6400=CONTINUE\n");
 
     ChildResult result = RunSetup(image, sCmd, {{"GetWindowsDirectoryA", "*"}});
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_INSTALLED) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 100, 5000, 700}));
     EXPECT_EQ(
         FilesCopied(result.report),
@@ -368,7 +524,7 @@ TEST(SetupFlow, TheModemCheckReadsTheSystemDirectorysCardData) {
     std::string sCmd = UseAnswers(image, "");
 
     ChildResult result = RunSetup(image, sCmd);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_INSTALLED) << result.output;
     EXPECT_EQ(DialogIds(result.report), kCompleteRun);
     EXPECT_TRUE(BoxTexts(result.report).empty());
     EXPECT_EQ(result.after->Reg().GetString(
@@ -382,7 +538,7 @@ TEST(SetupFlow, UnreadableWindowsDirectoryAndTheUserQuits) {
     std::string sCmd = UseAnswers(image, "6400=EXIT\n200=EXIT\n");
 
     ChildResult result = RunSetup(image, sCmd, {{"GetWindowsDirectoryA", "*"}});
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_CANCELLED) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 200}));
     EXPECT_TRUE(FilesCopied(result.report).empty());
 }
@@ -391,6 +547,7 @@ struct WindowsDirRow {
     std::string sWindowsDir;
     bool fRefused;
     std::string sTarget; // where TONEBAY.DLL lands
+    UINT uExit;
 };
 
 // The Windows directory gets one backslash and "SYSTEM32\"; one too long to leave room for
@@ -399,10 +556,11 @@ TEST(SetupFlow, TargetDirectoryFromTheWindowsDirectory) {
     const std::string sLong242 = "C:\\" + std::string(242, 'w'); // 245 characters
     const std::string sLong243 = "C:\\" + std::string(243, 'w'); // 246 characters
     const WindowsDirRow rows[] = {
-        {"D:\\WINNT", false, "D:\\WINNT\\SYSTEM32\\TONEBAY.DLL"},
-        {"D:\\", false, "D:\\SYSTEM32\\TONEBAY.DLL"},
-        {sLong242, false, sLong242 + "\\SYSTEM32\\TONEBAY.DLL"},
-        {sLong243, true, "A:\\SYSTEM32\\TONEBAY.DLL"},
+        {"D:\\WINNT", false, "D:\\WINNT\\SYSTEM32\\TONEBAY.DLL", SETUP_EXIT_INSTALLED},
+        {"D:\\", false, "D:\\SYSTEM32\\TONEBAY.DLL", SETUP_EXIT_INSTALLED},
+        // The Mixer item's command line is then too long: the fatal path.
+        {sLong242, false, sLong242 + "\\SYSTEM32\\TONEBAY.DLL", SETUP_EXIT_FAILED},
+        {sLong243, true, "A:\\SYSTEM32\\TONEBAY.DLL", SETUP_EXIT_INSTALLED},
     };
     for (const WindowsDirRow& row : rows) {
         SCOPED_TRACE(row.sWindowsDir.substr(0, 12) + " (" + std::to_string(row.sWindowsDir.size()) +
@@ -414,7 +572,7 @@ TEST(SetupFlow, TargetDirectoryFromTheWindowsDirectory) {
         std::string sCmd = UseAnswers(image, "6400=CONTINUE\n");
 
         ChildResult result = RunSetup(image, sCmd);
-        ASSERT_EQ(result.exitCode, 0) << result.output;
+        ASSERT_EQ(ExitCode(result), row.uExit) << result.output;
         std::vector<int> ids = DialogIds(result.report);
         EXPECT_EQ(ids.size() > 1 && ids[1] == 6400, row.fRefused);
         std::vector<std::string> files = FilesCopied(result.report);
@@ -456,7 +614,7 @@ TEST(SetupFlow, SourceDirectoryFromTheStartDirectory) {
         std::string sCmd = UseAnswers(image, "");
 
         ChildResult result = RunSetup(image, sCmd);
-        ASSERT_EQ(result.exitCode, 0) << result.output;
+        ASSERT_EQ(ExitCode(result), row.ids == kCompleteRun ? SETUP_EXIT_INSTALLED : SETUP_EXIT_FAILED) << result.output;
         EXPECT_EQ(DialogIds(result.report), row.ids);
         EXPECT_EQ(BoxTexts(result.report), row.boxes);
     }
@@ -469,7 +627,7 @@ TEST(SetupFlow, ADriverThatRefusesToInstallEndsSetupSilently) {
     std::string sCmd = UseAnswers(image, "700=RESTART\n");
 
     ChildResult result = RunSetup(image, sCmd);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_FAILED) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000}));
     EXPECT_TRUE(BoxTexts(result.report).empty());
     EXPECT_FALSE(result.report["restart_requested"].get<bool>());
@@ -492,7 +650,7 @@ TEST(SetupFlow, AFailedRegistrationShowsItsDialogAndEnds) {
     std::string sCmd = UseAnswers(image, "700=RESTART\n");
 
     ChildResult result = RunSetup(image, sCmd);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_FAILED) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 100, 5000, 900}));
     EXPECT_TRUE(BoxTexts(result.report).empty());
     EXPECT_FALSE(result.report["restart_requested"].get<bool>());
@@ -524,7 +682,7 @@ TEST(SetupFlow, UnreadableCardSettingsFallBackToTheFmSynthesizer) {
         image.File("A:\\TONEBAY.DLL", row.szDriver);
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
-        ASSERT_EQ(result.exitCode, 0) << result.output;
+        ASSERT_EQ(ExitCode(result), SETUP_EXIT_INSTALLED) << result.output;
         EXPECT_EQ(DialogIds(result.report), kCompleteRun);
         EXPECT_EQ(result.after->Reg().GetString(
                       "HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap",
@@ -543,7 +701,7 @@ TEST(SetupFlow, AFailedModemDoesNotStopSetup) {
     std::string sCmd = UseAnswers(image, "700=RESTART\n");
 
     ChildResult result = RunSetup(image, sCmd);
-    ASSERT_EQ(result.exitCode, 0) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_RESTARTING) << result.output;
     EXPECT_EQ(DialogIds(result.report), kCompleteRun);
     EXPECT_TRUE(result.report["restart_requested"].get<bool>());
     EXPECT_EQ(FilesCopied(result.report), kNt40Files);

@@ -80,6 +80,15 @@ class MachineHost : public Host {
         return answers;
     }
 
+    // Setup's own message boxes reach the machine, not the toolkit: the machine tells the log.
+    void RunBegun() override {
+        winemu::Current().MessageBoxWatch() = [](std::string_view text, std::string_view caption,
+                                                 UINT style) {
+            LogMessageBox(text, caption, style);
+            return Silent();
+        };
+    }
+
     void Started() override {
         for (const char* key : {"dialogs", "message_boxes", "files_copied", "program_groups"}) {
             ReportArray(key);

@@ -61,7 +61,9 @@ class TerminalScreen : public Ui {
     BOOL RunModal(const qvxcui::DialogTemplate& dialog, const std::string* answer) override {
         std::string word;
         if (answer) {
-            ShowAnswered(dialog, *answer);
+            if (!Silent()) {
+                ShowAnswered(dialog, *answer);
+            }
             word = *answer;
         } else {
             std::optional<size_t> pressed = AskDialog(dialog);
@@ -74,7 +76,9 @@ class TerminalScreen : public Ui {
 
     BOOL OpenModeless(const qvxcui::DialogTemplate& dialog, HWND& window) override {
         window = nullptr;
-        PrintFrame(winemu::Current().Console(), dialog.title, dialog.text);
+        if (!Silent()) {
+            PrintFrame(winemu::Current().Console(), dialog.title, dialog.text);
+        }
         return qvxcui::FindProcedure(dialog.procedure)(dialog.id, "");
     }
 
@@ -145,6 +149,9 @@ class TerminalScreen : public Ui {
 
   public:
     void Progress(size_t done, size_t total, std::string_view file) override {
+        if (Silent()) {
+            return;
+        }
         size_t filled = total ? done * kGaugeWidth / total : kGaugeWidth;
         size_t percent = total ? done * 100 / total : 100;
         winemu::Current().Console()
@@ -153,6 +160,9 @@ class TerminalScreen : public Ui {
     }
 
     void ShowMessageBox(std::string_view text, std::string_view caption, UINT) override {
+        if (Silent()) {
+            return;
+        }
         std::ostream& out = winemu::Current().Console();
         PrintFrame(out, caption, text);
         out << "  [OK]\n";

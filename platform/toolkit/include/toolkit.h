@@ -48,6 +48,30 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo);
 BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo);
 BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo);
 
+// Unattended runs (/answers:PATH): the log (/log:PATH), the restart (/norestart) and the
+// process's exit code. The steps that only setup sees report themselves through LLogSetupEvent.
+#define SETUP_LOG_HANDSHAKE 1    // szText: the driver; lResult: its answer, 0 when it refused
+#define SETUP_LOG_REGISTRATION 2 // lResult: nonzero when the driver was registered
+#define SETUP_LOG_MODEM 3        // szText: the step; lResult: nonzero when it succeeded
+#define SETUP_LOG_RESTART 4      // lResult: 0 not asked for, 1 asked for but not begun, 2 begun
+
+// Exit codes of an unattended run; an interactive run exits with 0 on every path.
+#define SETUP_EXIT_INSTALLED 0
+#define SETUP_EXIT_CANCELLED 1602        // the answers ended setup
+#define SETUP_EXIT_FAILED 1603           // a fatal error; setup refused or could not finish
+#define SETUP_EXIT_ANSWERS_UNREADABLE 1619 // the answers file could not be read
+#define SETUP_EXIT_LOG_UNUSABLE 1622     // the log file could not be opened
+#define SETUP_EXIT_RESTARTING 1641       // installed, and the restart of Windows has begun
+#define SETUP_EXIT_RESTART_NEEDED 3010   // installed; Windows must be restarted
+
+// Writes the event to the log and keeps what it tells of the run's outcome; returns lResult, so
+// that a step's call can stand inside it.
+LONG WINAPI LLogSetupEvent(UINT uEvent, LPCSTR szText, LONG lResult);
+// Whether setup may restart Windows: not in an unattended run given /norestart.
+BOOL WINAPI FRestartAllowed(void);
+// The code the process ends with; writes the end to the log and closes it.
+UINT WINAPI UExitCode(void);
+
 #ifdef __cplusplus
 }
 #endif

@@ -4,6 +4,7 @@
 // on setup's one thread; setup's message pump dispatches the frame's and the dialogs' messages.
 #include "qvxcui/resource.h"
 #include "toolkit/core.h"
+#include "toolkit/win32/unseen.h"
 
 #include <commctrl.h>
 #include <ddeml.h>
@@ -132,6 +133,8 @@ std::string DdeArgument(std::string_view text) {
 
 class WindowScreen : public Ui {
   public:
+    void RunBegun() override { WatchDialogs(); }
+
     HWND OpenFrame() override {
         instance_ = GetModuleHandleA(nullptr);
         // The first COMCTL32 of Windows NT 4.0 has no InitCommonControlsEx; this call
@@ -145,7 +148,7 @@ class WindowScreen : public Ui {
         RegisterClassA(&frameClass); // a second frame finds the class registered
         frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                                  CW_USEDEFAULT, 640, 480, nullptr, nullptr, instance_, nullptr);
-        if (frame_) {
+        if (frame_ && !Silent()) {
             ShowWindow(frame_, SW_SHOWNORMAL);
             UpdateWindow(frame_);
         }
@@ -190,6 +193,10 @@ class WindowScreen : public Ui {
         if (!proc) {
             return FALSE;
         }
+        if (answer && Silent()) {
+            return DialogBoxUnseen(library_, dialog.id, frame_, proc, *answer) == IDOK;
+        }
+        OwnDialog own;
         g_pendingAnswer = answer;
         INT_PTR result = DialogBoxParamA(library_, MAKEINTRESOURCEA(dialog.id), frame_, proc, 0);
         g_pendingAnswer = nullptr;
@@ -202,12 +209,19 @@ class WindowScreen : public Ui {
         if (!proc) {
             return FALSE;
         }
-        window = CreateDialogParamA(library_, MAKEINTRESOURCEA(dialog.id), frame_, proc, 0);
+        if (Silent()) {
+            window = CreateDialogUnseen(library_, dialog.id, frame_, proc);
+        } else {
+            OwnDialog own;
+            window = CreateDialogParamA(library_, MAKEINTRESOURCEA(dialog.id), frame_, proc, 0);
+        }
         if (!window) {
             return FALSE;
         }
-        ShowWindow(window, SW_SHOWNORMAL);
-        UpdateWindow(window);
+        if (!Silent()) {
+            ShowWindow(window, SW_SHOWNORMAL);
+            UpdateWindow(window);
+        }
         if (HWND gauge = GetDlgItem(window, IDC_GAUGE)) {
             gauge_ = gauge;
         }
@@ -231,6 +245,9 @@ class WindowScreen : public Ui {
     }
 
     void ShowMessageBox(std::string_view text, std::string_view caption, UINT style) override {
+        if (Silent()) {
+            return; // answered with its default button, as the log says
+        }
         std::string body(text);
         std::string title(caption);
         // An unattended run must not wait for a person: the box is shown and its default
@@ -240,6 +257,7 @@ class WindowScreen : public Ui {
             hook = SetWindowsHookExA(WH_CBT, PressDefaultHook, nullptr, GetCurrentThreadId());
             g_pressDefault = hook != nullptr;
         }
+        ToolkitBoxComing();
         ::MessageBoxA(frame_, body.c_str(), title.c_str(), style);
         g_pressDefault = false;
         if (hook) {

@@ -1,7 +1,8 @@
 // The runner: boots a machine image, runs setup on it as its process, then writes the registry
 // back and, when asked, a JSON report of the run.
 //   setup --machine DIR [--answers FILE] [--report FILE] [-- command line]
-// Exit codes: the process's own; 2 when the options are wrong or the machine cannot boot (the
+// Exit codes: the process's own (the report holds it whole; the shell sees its low byte, so an
+// unattended run's 1603 reads as 67 there); 2 when the options are wrong or the machine cannot boot (the
 // image is left as it was); 3 when the run ended but registry.reg or the report could not be
 // written.
 #include "winemu/machine.h"
@@ -86,8 +87,10 @@ int main(int argc, char** argv) {
     UINT code = machine->Run(
         [&] { WinMain((HINSTANCE)(ULONG_PTR)0x400000, NULL, cmd.data(), SW_SHOWNORMAL); });
     std::cout.flush();
+    if (code > 255)
+        std::cerr << "setup: exit code " << code << "\n"; // what a Windows caller would see
     // Each is written even when the other cannot be.
-    int result = static_cast<int>(code);
+    int result = static_cast<int>(code & 0xFF);
     try {
         machine->SaveRegistry();
     } catch (const std::exception& e) {

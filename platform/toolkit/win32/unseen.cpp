@@ -1,0 +1,143 @@
+// Unattended runs in the Windows builds: dialogs answered before the dialog manager shows them
+// (/silent), and setup's own message boxes written to the log. One hook on setup's thread sees
+// every dialog as it is initialised; a modal dialog that ends before its message queue first
+// runs empty is never shown.
+#include "toolkit/win32/unseen.h"
+
+#include "qvxcui/resource.h"
+
+namespace toolkit {
+namespace {
+
+HHOOK g_hook = nullptr;
+const std::string* g_word = nullptr; // the answer for the dialog coming up, unseen
+bool g_toolkitBox = false;            // the next message box is the toolkit's, logged already
+int g_ownDialogs = 0;                 // the toolkit is creating a dialog of the library
+
+struct ButtonWord {
+    int id;
+    const char* word;
+};
+constexpr ButtonWord kButtons[] = {{IDC_CONTINUE, SZ_EVENT_CONTINUE},
+                                   {IDC_CANCEL, SZ_EVENT_CANCEL},
+                                   {IDC_EXIT, SZ_EVENT_EXIT},
+                                   {IDC_RESTART, SZ_EVENT_RESTART}};
+
+// The press of the button that carries the word, or the word itself for the procedure; posted,
+// so that it is the first message the dialog's own loop finds.
+void PostAnswer(HWND dialog, const std::string& word) {
+    for (const ButtonWord& button : kButtons) {
+        HWND control = GetDlgItem(dialog, button.id);
+        if (control && word == button.word) {
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button.id, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(control));
+            return;
+        }
+    }
+    PostMessageA(dialog, QVX_ANSWER, 0, reinterpret_cast<LPARAM>(word.c_str()));
+}
+
+BOOL CALLBACK CollectText(HWND child, LPARAM lParam) {
+    char className[16];
+    char text[1024];
+    if (GetClassNameA(child, className, sizeof className) && lstrcmpiA(className, "Static") == 0 &&
+        GetWindowTextA(child, text, sizeof text) > 0) {
+        std::string& all = *reinterpret_cast<std::string*>(lParam);
+        all += all.empty() ? "" : " ";
+        all += text;
+    }
+    return TRUE;
+}
+
+// A message box of setup's own: logged with the default button, pressed at once when silent.
+void SeenBox(HWND box) {
+    char caption[256] = "";
+    GetWindowTextA(box, caption, sizeof caption);
+    std::string text;
+    EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&text));
+    LRESULT defId = SendMessageA(box, DM_GETDEFID, 0, 0);
+    int button = HIWORD(defId) == DC_HASDEFID ? LOWORD(defId)
+                 : GetDlgItem(box, IDOK)     ? IDOK
+                                             : IDCANCEL;
+    // The style is not to be had from the box; what the log needs is its default answer.
+    UINT style = button == IDCANCEL ? MB_OKCANCEL | MB_DEFBUTTON2 : MB_OK;
+    LogMessageBox(text, caption, style);
+    if (Silent()) {
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+    }
+}
+
+LRESULT CALLBACK InitDialogHook(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPRETSTRUCT* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && message->message == WM_INITDIALOG) {
+        if (g_word) {
+            const std::string* word = g_word;
+            g_word = nullptr;
+            PostAnswer(message->hwnd, *word);
+        } else if (g_toolkitBox) {
+            g_toolkitBox = false;
+        } else if (g_ownDialogs == 0) {
+            SeenBox(message->hwnd);
+        }
+    }
+    return CallNextHookEx(g_hook, code, wParam, lParam);
+}
+
+// A copy of the library's dialog template without WS_VISIBLE: created, but not shown.
+std::vector<BYTE> HiddenTemplate(HMODULE library, UINT id) {
+    HRSRC resource = FindResourceA(library, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5)); // RT_DIALOG
+    HGLOBAL loaded = resource ? LoadResource(library, resource) : nullptr;
+    const BYTE* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    DWORD size = resource ? SizeofResource(library, resource) : 0;
+    if (!data || size < 16) {
+        return {};
+    }
+    std::vector<BYTE> copy(data, data + size);
+    // DLGTEMPLATEEX starts with version 1 and 0xFFFF, and keeps its style at byte 12.
+    bool extended = copy[0] == 1 && copy[1] == 0 && copy[2] == 0xFF && copy[3] == 0xFF;
+    DWORD* style = reinterpret_cast<DWORD*>(copy.data() + (extended ? 12 : 0));
+    *style &= ~static_cast<DWORD>(WS_VISIBLE);
+    return copy;
+}
+
+} // namespace
+
+void WatchDialogs() {
+    if (!g_hook && Unattended()) {
+        g_hook = SetWindowsHookExA(WH_CALLWNDPROCRET, InitDialogHook, nullptr,
+                                   GetCurrentThreadId());
+    }
+}
+
+void ToolkitBoxComing() {
+    g_toolkitBox = g_hook != nullptr;
+}
+
+OwnDialog::OwnDialog() {
+    ++g_ownDialogs;
+}
+
+OwnDialog::~OwnDialog() {
+    --g_ownDialogs;
+}
+
+INT_PTR DialogBoxUnseen(HMODULE library, UINT id, HWND owner, DLGPROC proc,
+                        const std::string& word) {
+    g_word = &word;
+    INT_PTR result = DialogBoxParamA(library, MAKEINTRESOURCEA(id), owner, proc, 0);
+    g_word = nullptr;
+    return result;
+}
+
+HWND CreateDialogUnseen(HMODULE library, UINT id, HWND owner, DLGPROC proc) {
+    std::vector<BYTE> hidden = HiddenTemplate(library, id);
+    if (hidden.empty()) {
+        return nullptr;
+    }
+    OwnDialog own;
+    return CreateDialogIndirectParamA(library, reinterpret_cast<LPCDLGTEMPLATEA>(hidden.data()),
+                                      owner, proc, 0);
+}
+
+} // namespace toolkit
