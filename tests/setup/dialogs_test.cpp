@@ -150,7 +150,7 @@ TEST_F(DialogTest, ConfirmedQuitTerminatesAndEndsTheProcess) {
         DoWelcome();
         Reached("after welcome");
     });
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.report["exit_code"], SETUP_EXIT_CANCELLED);
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{100, 200}));
     EXPECT_TRUE(BoxTexts(result.report).empty());
 }
@@ -163,7 +163,7 @@ TEST_F(DialogTest, QuitFromTheWindowsDirectoryDialogEndsTheProcess) {
         DoWindowsDirError();
         Reached("after the Windows directory dialog");
     });
-    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.report["exit_code"], SETUP_EXIT_CANCELLED);
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{6400, 200, 200}));
     EXPECT_TRUE(BoxTexts(result.report).empty());
 }
@@ -251,7 +251,7 @@ TEST_F(DialogTest, FatalPathShowsItsDialogOnceAndEnds) {
                 AbortSetup();
             },
             row.faults);
-        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.report["exit_code"], SETUP_EXIT_FAILED);
         EXPECT_EQ(DialogIds(result.report), row.ids);
     }
 }
