@@ -194,6 +194,46 @@ TEST_F(DialogTest, MissingAnswersFileStopsStartUpWithAMessage) {
     EXPECT_NE(console.str().find("A:\\NOWHERE.INI"), std::string::npos);
 }
 
+struct OptionRow {
+    const char* cmdLine;
+    const char* log; // null: no /log:
+    bool noRestart;
+    bool silent;
+};
+
+// The options of an unattended run: any case, '-' for '/', quotes around blanks; a word that
+// only begins like an option is none.
+TEST_F(DialogTest, RunOptionsAreTakenWordByWord) {
+    const OptionRow rows[] = {
+        {"/answers:A:\\X.INI /log:C:\\S.LOG /norestart /silent", "C:\\S.LOG", true, true},
+        {"-LOG:\"C:\\my logs\\s.log\" -NoRestart -SILENT", "C:\\my logs\\s.log", true, true},
+        {"/silently /norestarts /logs:x /log /log= silent", nullptr, false, false},
+        {"/log:", "", false, false}, // named, but empty: a log that cannot be opened
+    };
+    for (const OptionRow& row : rows) {
+        SCOPED_TRACE(row.cmdLine);
+        toolkit::RunOptions options = toolkit::ParseRunOptions(row.cmdLine);
+        EXPECT_EQ(options.log.has_value(), row.log != nullptr);
+        EXPECT_EQ(options.log.value_or(""), row.log ? row.log : "");
+        EXPECT_EQ(options.noRestart, row.noRestart);
+        EXPECT_EQ(options.silent, row.silent);
+    }
+}
+
+// Without answers a person is at the screen: the run keeps no log, may restart, and ends with 0
+// whatever happened.
+TEST_F(DialogTest, AnInteractiveRunTakesNoneOfTheUnattendedOptions) {
+    Start("/log:C:\\S.LOG /norestart /silent");
+    EXPECT_FALSE(toolkit::Silent());
+    EXPECT_TRUE(FRestartAllowed());
+    std::istringstream input("");
+    M().SetInput(&input);
+    EXPECT_EQ(ShowAndRead(400, "FInfo0DlgProc"), "CONTINUE");
+    EXPECT_NE(console.str().find(qvxcui::FindDialog(400)->title), std::string::npos);
+    EXPECT_EQ(UExitCode(), 0u);
+    EXPECT_FALSE(image.Exists("C:\\S.LOG"));
+}
+
 TEST_F(DialogTest, TerminalChoiceIsReadFromInput) {
     Start();
     std::istringstream input("3\n9\nrestart now\n\n");
