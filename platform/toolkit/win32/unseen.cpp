@@ -49,7 +49,8 @@ BOOL CALLBACK CollectText(HWND child, LPARAM lParam) {
     return TRUE;
 }
 
-// A message box of setup's own: logged with the default button, pressed at once when silent.
+// A message box of setup's own: logged with its default button, and in a silent run taken away
+// before it is shown.
 void SeenBox(HWND box) {
     char caption[256] = "";
     GetWindowTextA(box, caption, sizeof caption);
@@ -63,8 +64,10 @@ void SeenBox(HWND box) {
     UINT style = button == IDCANCEL ? MB_OKCANCEL | MB_DEFBUTTON2 : MB_OK;
     LogMessageBox(text, caption, style);
     if (Silent()) {
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(box, button)));
+        // The system's box template is visible: it would be shown even if it ended now. Gone
+        // before it is shown, it answers nothing, and setup reads no answer of its boxes.
+        EndDialog(box, button);
+        DestroyWindow(box);
     }
 }
 
