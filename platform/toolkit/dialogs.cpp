@@ -88,14 +88,13 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
         std::string where =
             answer.line ? "answers line " + std::to_string(answer.line) : "default button";
         if (!ok) {
-            toolkit::Log("dialog " + std::to_string(idDlg) + " refused \"" + answer.word +
-                         "\" (" + where + ")");
+            toolkit::Log("dialog " + std::to_string(idDlg) + " refused \"" + answer.word + "\" (" +
+                         where + ")");
             toolkit::Fail(SETUP_EXIT_FAILED);
         } else {
-            toolkit::Log("dialog " + std::to_string(idDlg) + " answered \"" + answer.word +
-                         "\" (" + where +
-                         (CarriedByButton(*dialog, answer.word) ? "" : "; no button carries it") +
-                         ")");
+            toolkit::Log(
+                "dialog " + std::to_string(idDlg) + " answered \"" + answer.word + "\" (" + where +
+                (CarriedByButton(*dialog, answer.word) ? "" : "; no button carries it") + ")");
         }
     } else {
         ok = ui.RunModal(*dialog, nullptr);

@@ -44,8 +44,8 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
         }
         if (line.front() == '[') {
             size_t close = line.find(']');
-            std::string name = TrimBlanks(line.substr(1, close == std::string::npos ? close
-                                                                                  : close - 1));
+            std::string name =
+                TrimBlanks(line.substr(1, close == std::string::npos ? close : close - 1));
             inAnswers = !seenAnswers && toolkit::NameEquals(name, "Answers");
             seenAnswers = seenAnswers || inAnswers;
             continue;

@@ -14,7 +14,7 @@ struct Record {
     RunOptions options;
     bool unattended = false;
     HANDLE log = INVALID_HANDLE_VALUE;
-    UINT failure = 0;  // the first failure's exit code, 0 while none
+    UINT failure = 0; // the first failure's exit code, 0 while none
     bool cancelled = false;
     LONG restart = -1; // the restart decision, once the main sequence reached it
 };
@@ -92,8 +92,8 @@ std::string WindowsVersion() {
 
 // The size of a file just copied, read back through the platform's file functions.
 std::string SizeOf(const std::string& file) {
-    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         return "size unknown";
     }
@@ -189,8 +189,8 @@ bool OpenLog(std::string_view cmdLine) {
         return false;
     }
     g_record.log = log;
-    Log("start: setup " SETUP_VERSION " on " + WindowsVersion() + "; command line: " +
-        std::string(cmdLine));
+    Log("start: setup " SETUP_VERSION " on " + WindowsVersion() +
+        "; command line: " + std::string(cmdLine));
     return true;
 }
 
@@ -206,8 +206,7 @@ void Log(std::string_view event) {
     std::string line = stamp + OneLine(event) + "\r\n";
     DWORD written = 0;
     // Each line reaches the disk before setup goes on: a run that dies leaves what it did.
-    if (!WriteFile(g_record.log, line.data(), static_cast<DWORD>(line.size()), &written,
-                   nullptr) ||
+    if (!WriteFile(g_record.log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size() || !FlushFileBuffers(g_record.log)) {
         CurrentHost().Note("Setup could not write to its log.\n");
     }
@@ -272,9 +271,8 @@ LONG WINAPI LLogSetupEvent(UINT uEvent, LPCSTR szText, LONG lResult) {
     case SETUP_LOG_RESTART:
         toolkit::Log(lResult == 0   ? "restart: not asked for"
                      : lResult == 2 ? "restart: asked for, and Windows is restarting"
-                     : toolkit::Options().noRestart
-                         ? "restart: asked for, not begun (/norestart)"
-                         : "restart: asked for, but Windows refused it");
+                     : toolkit::Options().noRestart ? "restart: asked for, not begun (/norestart)"
+                                                    : "restart: asked for, but Windows refused it");
         toolkit::g_record.restart = lResult;
         break;
     default:

@@ -1,7 +1,8 @@
 // Every call a whole run makes, failed in turn. Each run must still end with one of the exit
-// codes of an unattended run and with nothing left open (but for the close that was failed), and must end as expected.txt
-// records: the dialogs shown, the message boxes, whether a restart was asked for. A change of
-// behaviour shows in review as a change of that file. After a deliberate change, rewrite it:
+// codes of an unattended run and with nothing left open (but for the close that was failed), and
+// must end as expected.txt records: the dialogs shown, the message boxes, whether a restart was
+// asked for. A change of behaviour shows in review as a change of that file. After a deliberate
+// change, rewrite it:
 //   SOUNDSETUP_FAULTS_REWRITE=1 build/tests/test_faults
 #include "support/test_machine.h"
 

@@ -261,7 +261,11 @@ TEST(SetupFlow, EarlyEndings) {
          false,
          SETUP_EXIT_CANCELLED},
         // Answers that fit no dialog stop the run at its first dialog, before anything is done.
-        {"answers name no dialog of setup", "100=CONTINUE\n123=CONTINUE\n", {}, {400}, kNoBoxes,
+        {"answers name no dialog of setup",
+         "100=CONTINUE\n123=CONTINUE\n",
+         {},
+         {400},
+         kNoBoxes,
          false},
         {"answers line without a dialog id", "CONTINUE\n", {}, {400}, kNoBoxes, false},
         {"answer the welcome dialog refuses",
@@ -371,8 +375,7 @@ TEST(SetupFlow, ADeploymentRunLogsEveryStepAndLeavesTheRestartToTheAdministrator
     std::vector<std::string> expected = {
         "end: exit code 0 (installed)",
         "start: setup 1.0 on Windows NT 4.0 (build 1381); command line: " + sCmd,
-        "dialog 5100 shown",
-        "dialog 100 answered \"CONTINUE\" (answers line 2)",
+        "dialog 5100 shown", "dialog 100 answered \"CONTINUE\" (answers line 2)",
         "dialog 5000 shown"};
     const char* files[] = {"TONEBAY.DLL", "QVHWCTL.DAT", "QVMODEM.INF", "MIX.EXE",
                            "DRIVERS\\TONEBAY.SYS"};
@@ -383,19 +386,16 @@ TEST(SetupFlow, ADeploymentRunLogsEveryStepAndLeavesTheRestartToTheAdministrator
                            std::to_string(image.Read(sSource).size()) + " bytes)");
         expected.push_back("progress " + std::to_string((i + 1) * 20) + "%");
     }
-    for (const char* szEvent : {"driver handshake: TONEBAY.DLL installed (1)",
-                                "multimedia registration: done",
-                                "modem: modem on the model's COM port: yes",
-                                "modem: read the modem INF: yes",
-                                "modem: install the modem device: yes",
-                                "modem: attach the modem to its port: yes",
-                                "modem: configure the serial port: yes",
-                                "program group \"Mixer\" created",
-                                "program item \"Mixer Control Panel\" added to \"Mixer\": "
-                                "C:\\WINNT\\SYSTEM32\\mix.exe",
-                                "dialog 700 answered \"RESTART\" (answers line 3)",
-                                "restart: asked for, not begun (/norestart)",
-                                "end: exit code 3010 (installed, Windows must be restarted)"}) {
+    for (const char* szEvent :
+         {"driver handshake: TONEBAY.DLL installed (1)", "multimedia registration: done",
+          "modem: modem on the model's COM port: yes", "modem: read the modem INF: yes",
+          "modem: install the modem device: yes", "modem: attach the modem to its port: yes",
+          "modem: configure the serial port: yes", "program group \"Mixer\" created",
+          "program item \"Mixer Control Panel\" added to \"Mixer\": "
+          "C:\\WINNT\\SYSTEM32\\mix.exe",
+          "dialog 700 answered \"RESTART\" (answers line 3)",
+          "restart: asked for, not begun (/norestart)",
+          "end: exit code 3010 (installed, Windows must be restarted)"}) {
         expected.push_back(szEvent);
     }
     std::string sLog = image.Read("C:\\LOGS\\SETUP.LOG");
@@ -421,13 +421,21 @@ TEST(SetupFlow, TheLogOfAFailedRunNamesWhatWentWrong) {
          {{"FSetSymbolValue", "#2"}},
          "dialog 100 refused \"BOGUS\" (answers line 2)",
          SETUP_EXIT_FAILED},
-        {"100=CONTINUE_______\n", {}, "message box \"MS-Setup Error\": Buffer Overflow -> OK",
+        {"100=CONTINUE_______\n",
+         {},
+         "message box \"MS-Setup Error\": Buffer Overflow -> OK",
          SETUP_EXIT_FAILED},
-        {"", {{"CreateFileA", "ANSWERS"}}, "the answers file A:\\ANSWERS.INI cannot be read",
+        {"",
+         {{"CreateFileA", "ANSWERS"}},
+         "the answers file A:\\ANSWERS.INI cannot be read",
          SETUP_EXIT_ANSWERS_UNREADABLE},
-        {"", {{"GetProcAddress", "RegSetValueA"}},
-         "message box \"Error\": Cannot initialize registry! -> OK", SETUP_EXIT_FAILED},
-        {"100=CANCEL\n200=EXIT\n", {}, "end: exit code 1602 (ended by the answers)",
+        {"",
+         {{"GetProcAddress", "RegSetValueA"}},
+         "message box \"Error\": Cannot initialize registry! -> OK",
+         SETUP_EXIT_FAILED},
+        {"100=CANCEL\n200=EXIT\n",
+         {},
+         "end: exit code 1602 (ended by the answers)",
          SETUP_EXIT_CANCELLED},
     };
     for (const Row& row : rows) {
@@ -614,7 +622,9 @@ TEST(SetupFlow, SourceDirectoryFromTheStartDirectory) {
         std::string sCmd = UseAnswers(image, "");
 
         ChildResult result = RunSetup(image, sCmd);
-        ASSERT_EQ(ExitCode(result), row.ids == kCompleteRun ? SETUP_EXIT_INSTALLED : SETUP_EXIT_FAILED) << result.output;
+        ASSERT_EQ(ExitCode(result),
+                  row.ids == kCompleteRun ? SETUP_EXIT_INSTALLED : SETUP_EXIT_FAILED)
+            << result.output;
         EXPECT_EQ(DialogIds(result.report), row.ids);
         EXPECT_EQ(BoxTexts(result.report), row.boxes);
     }

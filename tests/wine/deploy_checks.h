@@ -41,11 +41,29 @@ inline std::vector<std::string> LogEvents(std::string_view log) {
 }
 
 // Each event less what two machines may tell apart: the start line's Windows build and the
-// command line that named their own files.
-inline std::vector<std::string> Comparable(std::vector<std::string> events) {
+// command line that named their own files; the Windows directory (C:\\WINNT on the host images,
+// C:\\windows in a Wine prefix), written as %windir%; and the size of TONEBAY.DLL, which on the
+// host is the emulated driver's description and under Wine the real driver.
+inline std::vector<std::string> Comparable(std::vector<std::string> events,
+                                           std::string_view windowsDir) {
+    auto lower = [](std::string text) {
+        for (char& c : text) {
+            c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        }
+        return text;
+    };
+    const std::string dir = lower(std::string(windowsDir)) + "\\";
     for (std::string& event : events) {
         if (event.rfind("start: ", 0) == 0) {
             event = event.substr(0, event.find(" (build"));
+        }
+        for (size_t at = lower(event).find(dir); !dir.empty() && at != std::string::npos;
+             at = lower(event).find(dir, at + 1)) {
+            event.replace(at, dir.size() - 1, "%windir%");
+        }
+        if (event.rfind("copied ", 0) == 0 &&
+            lower(event).find("\\tonebay.dll (") != std::string::npos) {
+            event = event.substr(0, event.find(" (")) + " (size of the driver)";
         }
     }
     return events;
@@ -53,17 +71,18 @@ inline std::vector<std::string> Comparable(std::vector<std::string> events) {
 
 // The differences of two runs' logs, one a line ("host: ..." / "wine: ..."); empty when they
 // tell the same events in the same order.
-inline std::string CompareLogs(std::string_view hostLog, std::string_view wineLog) {
-    std::vector<std::string> host = Comparable(LogEvents(hostLog));
-    std::vector<std::string> wine = Comparable(LogEvents(wineLog));
+inline std::string CompareLogs(std::string_view hostLog, std::string_view hostWindowsDir,
+                               std::string_view wineLog, std::string_view wineWindowsDir) {
+    std::vector<std::string> host = Comparable(LogEvents(hostLog), hostWindowsDir);
+    std::vector<std::string> wine = Comparable(LogEvents(wineLog), wineWindowsDir);
     std::string differences;
     for (size_t i = 0; i < host.size() || i < wine.size(); ++i) {
         const std::string none = "(no line)";
         const std::string& a = i < host.size() ? host[i] : none;
         const std::string& b = i < wine.size() ? wine[i] : none;
         if (a != b) {
-            differences += "line " + std::to_string(i + 1) + "\n  host: " + a + "\n  wine: " + b +
-                           "\n";
+            differences +=
+                "line " + std::to_string(i + 1) + "\n  host: " + a + "\n  wine: " + b + "\n";
         }
     }
     return differences;

@@ -57,12 +57,12 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
 
 // Exit codes of an unattended run; an interactive run exits with 0 on every path.
 #define SETUP_EXIT_INSTALLED 0
-#define SETUP_EXIT_CANCELLED 1602        // the answers ended setup
-#define SETUP_EXIT_FAILED 1603           // a fatal error; setup refused or could not finish
+#define SETUP_EXIT_CANCELLED 1602          // the answers ended setup
+#define SETUP_EXIT_FAILED 1603             // a fatal error; setup refused or could not finish
 #define SETUP_EXIT_ANSWERS_UNREADABLE 1619 // the answers file could not be read
-#define SETUP_EXIT_LOG_UNUSABLE 1622     // the log file could not be opened
-#define SETUP_EXIT_RESTARTING 1641       // installed, and the restart of Windows has begun
-#define SETUP_EXIT_RESTART_NEEDED 3010   // installed; Windows must be restarted
+#define SETUP_EXIT_LOG_UNUSABLE 1622       // the log file could not be opened
+#define SETUP_EXIT_RESTARTING 1641         // installed, and the restart of Windows has begun
+#define SETUP_EXIT_RESTART_NEEDED 3010     // installed; Windows must be restarted
 
 // Writes the event to the log and keeps what it tells of the run's outcome; returns lResult, so
 // that a step's call can stand inside it.

@@ -11,8 +11,8 @@ namespace {
 
 HHOOK g_hook = nullptr;
 const std::string* g_word = nullptr; // the answer for the dialog coming up, unseen
-bool g_toolkitBox = false;            // the next message box is the toolkit's, logged already
-int g_ownDialogs = 0;                 // the toolkit is creating a dialog of the library
+bool g_toolkitBox = false;           // the next message box is the toolkit's, logged already
+int g_ownDialogs = 0;                // the toolkit is creating a dialog of the library
 
 struct ButtonWord {
     int id;
@@ -58,8 +58,8 @@ void SeenBox(HWND box) {
     EnumChildWindows(box, CollectText, reinterpret_cast<LPARAM>(&text));
     LRESULT defId = SendMessageA(box, DM_GETDEFID, 0, 0);
     int button = HIWORD(defId) == DC_HASDEFID ? LOWORD(defId)
-                 : GetDlgItem(box, IDOK)     ? IDOK
-                                             : IDCANCEL;
+                 : GetDlgItem(box, IDOK)      ? IDOK
+                                              : IDCANCEL;
     // The style is not to be had from the box; what the log needs is its default answer.
     UINT style = button == IDCANCEL ? MB_OKCANCEL | MB_DEFBUTTON2 : MB_OK;
     LogMessageBox(text, caption, style);
@@ -108,8 +108,8 @@ std::vector<BYTE> HiddenTemplate(HMODULE library, UINT id) {
 
 void WatchDialogs() {
     if (!g_hook && Unattended()) {
-        g_hook = SetWindowsHookExA(WH_CALLWNDPROCRET, InitDialogHook, nullptr,
-                                   GetCurrentThreadId());
+        g_hook =
+            SetWindowsHookExA(WH_CALLWNDPROCRET, InitDialogHook, nullptr, GetCurrentThreadId());
     }
 }
 

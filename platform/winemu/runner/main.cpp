@@ -2,8 +2,8 @@
 // back and, when asked, a JSON report of the run.
 //   setup --machine DIR [--answers FILE] [--report FILE] [-- command line]
 // Exit codes: the process's own (the report holds it whole; the shell sees its low byte, so an
-// unattended run's 1603 reads as 67 there); 2 when the options are wrong or the machine cannot boot (the
-// image is left as it was); 3 when the run ended but registry.reg or the report could not be
+// unattended run's 1603 reads as 67 there); 2 when the options are wrong or the machine cannot boot
+// (the image is left as it was); 3 when the run ended but registry.reg or the report could not be
 // written.
 #include "winemu/machine.h"
 
