@@ -40,11 +40,10 @@ endif()
 # The sample driver and the checks of the built files.
 add_subdirectory(platform/tonebay)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  # The product cannot run here: read its files instead (machine, subsystem, exports, imports).
+  # Its files are also read as an NT loader would (machine, subsystem, exports, imports).
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME pe_checks
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/pe/check_pe.py ${CMAKE_BINARY_DIR})
-else()
-  # Test-only programs for the end-to-end runs under 64-bit Wine (tests/wine).
-  add_subdirectory(tests/wine/win64 wine)
 endif()
+# Test-only programs for the end-to-end runs under Wine (tests/wine), in the folder wine/.
+add_subdirectory(tests/wine/programs wine)

@@ -1,7 +1,9 @@
-// End-to-end runs under 64-bit Wine: the sample machines are staged into a Wine prefix, the win64
-// SETUP.EXE runs on them unattended, and what it writes is held against the host build's run of the
-// same image. Wine is the reference for the emulated machine: a difference that is Wine's is named
-// below with its reason and printed; any other difference fails.
+// End-to-end runs of the product under 32-bit Wine: each machine below (a sample image, or one
+// changed as a real machine can be: other answers, driver settings, registry content, a damaged
+// install disk) is staged into a Wine prefix, the i686 SETUP.EXE runs on it unattended, and what
+// it writes is held against the host build's run of the same image. Wine is the reference for the
+// emulated machine: a difference that is Wine's is named below with its reason and printed; any
+// other difference, a crash or a call into a function Wine lacks fails.
 #include "support/test_machine.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +13,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
+#include <chrono>
 #include <set>
 #include <sstream>
 #include <string>
@@ -26,9 +30,9 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path kSourceDir = SOUNDSETUP_SOURCE_DIR;
-const fs::path kWin64Dir = SOUNDSETUP_WIN64_DIR;
+const fs::path kWin32Dir = SOUNDSETUP_WIN32_DIR;
 const fs::path kWineCache = SOUNDSETUP_WINE_CACHE;
-const fs::path kWine64 = "/usr/lib/wine/wine64";
+const fs::path kWine = "/usr/lib/wine/wine"; // Debian's 32-bit loader (wine32:i386)
 
 // Differences that are Wine's, not setup's, each with its reason. Where the host run puts a file
 // under `host` (a path prefix; %WINDIR% is the image's Windows directory), the Wine run puts it
@@ -73,6 +77,8 @@ const NamedDifference kNamedDifferences[] = {
      "Wine's device installer does not record the manufacturer in the device's key"},
     {"\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\", "Class", kMoreDeviceEntries},
     {"\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\", "ConfigFlags", kMoreDeviceEntries},
+    {"\\Enum\\ROOT\\QVMDM_0001\\0000\\Device Parameters", "",
+     "Wine's device installer makes a Device Parameters key for every device it registers"},
     {"C:\\windows\\inf\\", "",
      "Wine's device installer keeps a copy of the modem INF, and its compiled .pnf, in "
      "C:\\windows\\inf"},
@@ -112,15 +118,18 @@ int Shell(const std::string& command) {
 }
 
 // Why the Wine runs cannot happen on this machine; "" when they can.
-std::string MissingForWine(const std::vector<std::string>& win64Files) {
-    if (!fs::exists(kWine64))
-        return "wine64 is not installed (" + kWine64.string() + ")";
+std::string MissingForWine(const std::vector<std::string>& win32Files) {
+    if (!fs::exists(kWine))
+        return "32-bit Wine is not installed (" + kWine.string() + "; tools/deps installs wine32)";
+    // The loader is itself a 32-bit program: a kernel without 32-bit support cannot start it.
+    if (Shell(Quote(kWine.string()) + " --version >/dev/null 2>&1") != 0)
+        return "this kernel cannot run 32-bit programs (" + kWine.string() + " does not start)";
     if (Shell("command -v Xvfb >/dev/null 2>&1") != 0)
         return "Xvfb is not installed";
-    for (const std::string& name : win64Files) {
-        if (!fs::exists(kWin64Dir / name))
-            return kWin64Dir.string() + "/" + name +
-                   " is missing: build it with cmake --workflow --preset win64";
+    for (const std::string& name : win32Files) {
+        if (!fs::exists(kWin32Dir / name))
+            return kWin32Dir.string() + "/" + name +
+                   " is missing: build it with cmake --workflow --preset win32";
     }
     return "";
 }
@@ -182,12 +191,97 @@ std::vector<std::string> KeysToExport(const std::vector<Written>& written,
 }
 
 // ---------------------------------------------------------------------------------------------
-// The two runs
+// The machines
 
-struct Sample {
-    const char* machine;     // folder of machines/
-    const char* wineVersion; // HKCU\Software\Wine "Version"
-    bool installsModem;      // needs the test SETUPAPI.DLL beside SETUP.EXE
+// A sample machine, changed where a row says so. Both runs get the same changed image.
+struct Scenario {
+    const char* name;     // the test's name
+    const char* machine;  // folder of machines/
+    const char* answers;  // ANSWERS.INI on the disk; nullptr: the image's own
+    const char* driver;   // the sound driver's settings; nullptr: the image's own
+    const char* registry; // REGEDIT4 lines for the image's registry; "[-KEY]" removes a key
+    const char* diskFile; // a file of the install disk that is damaged; nullptr: none
+    const char* diskText; // what it holds then; nullptr: it is missing
+    const char* hostPath; // the dialogs and message boxes of the host run: what the row is for
+};
+
+void PrintTo(const Scenario& row, std::ostream* out) {
+    *out << row.name;
+}
+
+const char kUserMidiMap[] =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap";
+
+const char kComplete[] = "5100 100 5000 700";
+const char kGarbledModemInf[] = "[Manufacturer]\nMfg="
+                                "MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM"
+                                "MMMMMMMMMMMMMMMMMMMMMMMMMMMMM"
+                                "MMMM\n";
+
+const Scenario kScenarios[] = {
+    {"nt40", "nt40", nullptr, nullptr, "", nullptr, nullptr, kComplete},
+    {"nt351", "nt351", nullptr, nullptr, "", nullptr, nullptr, kComplete},
+    {"nt40modem", "nt40-modem", nullptr, nullptr, "", nullptr, nullptr, kComplete},
+    // A sound device is already there (a wave device under Wine): refused, nothing copied.
+    {"nt40wave", "nt40-wave", nullptr, nullptr, "", nullptr, nullptr, "5100 600"},
+    {"QuitFromWelcome", "nt40", "[Answers]\n100=CANCEL\n200=EXIT\n", nullptr, "", nullptr, nullptr,
+     "5100 100 200"},
+    {"QuitDeclined", "nt40", "[Answers]\n100=EXIT,CONTINUE\n200=CONTINUE\n", nullptr, "", nullptr,
+     nullptr, "5100 100 200 100 5000 700"},
+    {"RestartAsked", "nt351", "[Answers]\n700=RESTART\n", nullptr, "", nullptr, nullptr, kComplete},
+    {"DriverCancelsInstall", "nt40", nullptr,
+     "[Driver]\nInstall=0\n[Parameters]\nCurrentProduct=7\n", "", nullptr, nullptr,
+     "5100 100 5000"},
+    {"DriverCancelsConfigure", "nt40", nullptr,
+     "[Driver]\nInstall=2\nQueryConfigure=1\nConfigure=0\n[Parameters]\nCurrentProduct=7\n", "",
+     nullptr, nullptr, "5100 100 5000"},
+    {"DriverConfigured", "nt351", nullptr,
+     "[Driver]\nInstall=2\nQueryConfigure=1\nConfigure=1\n[Parameters]\nCurrentProduct=8\n", "",
+     nullptr, nullptr, kComplete},
+    // The card data file has no section for the model: the FM synthesizer is the instrument.
+    {"UnknownModel", "nt40", nullptr, "[Driver]\nInstall=1\n[Parameters]\nCurrentProduct=9\n", "",
+     nullptr, nullptr, kComplete},
+    // No per-user MIDI mapper key: the registration fails and dialog 900 ends setup.
+    {"RegistrationFails", "nt40", nullptr, nullptr,
+     "[-HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap]\n",
+     nullptr, nullptr, "5100 100 5000 900"},
+    // A machine that had a sound driver before: its lists, mapping and MIDI resources stay or are
+    // overwritten as on Windows.
+    {"ExistingResources", "nt40", nullptr, nullptr,
+     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32]\n"
+     "\"wave\"=\"SNDBLAST.DRV,with,more,text\"\n\"midi\"=dword:00000007\n\n"
+     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Midimap]\n"
+     "\"Mapping Name\"=\"Old Map\"\n\n"
+     "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\MediaResources\\MIDI\\"
+     "TONEBAY.DLL<0000>]\n\"Active\"=\"1\"\n\"FriendlyName\"=\"Old FM\"\n",
+     nullptr, nullptr, kComplete},
+    // The machine has no serial ports: the modem's message box, then setup goes on.
+    {"NoSerialPorts", "nt40-modem", nullptr, nullptr,
+     "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Serial\\Parameters]\n", nullptr,
+     nullptr,
+     "5100 100 5000 700 box:Please add COM2 by \"Ports\" in \"Control Panel\" after setup."},
+    // Damaged install disks: a file that setup.inf lists, or setup.inf itself, is missing; the
+    // modem INF is garbled.
+    {"NoSetupInf", "nt40", nullptr, nullptr, "", "SETUP.INF", nullptr, "400"},
+    {"NoDriverFile", "nt40", nullptr, nullptr, "", "TONEBAY.SYS", nullptr, "5100 100 400"},
+    {"NoCardData", "nt40", nullptr, nullptr, "", "QVHWCTL.DAT", nullptr, "5100 100 400"},
+    {"NoModemInf", "nt40-modem", nullptr, nullptr, "", "QVMODEM.INF", nullptr, "5100 100 400"},
+    {"GarbledModemInf", "nt40-modem", nullptr, nullptr, "", "QVMODEM.INF", kGarbledModemInf,
+     "5100 100 5000 700 box:File error! Modem can't be installed."},
+};
+
+// Every key setup may write, read back from Wine even where the host run wrote nothing.
+const char* const kSetupKeys[] = {
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32",
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\drivers.desc",
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Midimap",
+    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\MediaResources\\MIDI",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
+    "{4D36E96D-E325-11CE-BFC1-08002BE10318}",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\TONEBAY",
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Serial\\Parameters",
+    kUserMidiMap,
 };
 
 std::string IniValue(const fs::path& file, const std::string& key) {
@@ -204,9 +298,61 @@ std::string IniValue(const fs::path& file, const std::string& key) {
     return "";
 }
 
+// The row's registry lines applied to a registry: removals, then the keys and values.
+void ApplyRegistryLines(winemu::Registry& registry, const std::string& lines) {
+    std::istringstream in(lines);
+    std::string line, kept = "REGEDIT4\n\n";
+    while (std::getline(in, line)) {
+        if (line.rfind("[-", 0) == 0)
+            registry.Delete(line.substr(2, line.size() - 3));
+        else
+            kept += line + "\n";
+    }
+    winemu::Registry added = winemu::Registry::FromRegText(kept, "the row's registry lines");
+    std::function<void(const winemu::RegKey&)> merge = [&](const winemu::RegKey& key) {
+        if (key.parent != nullptr)
+            registry.Create(key.Path());
+        for (const winemu::RegValue& value : key.values)
+            registry.Set(key.Path(), value.name, value.type, value.data);
+        for (const auto& [name, subkey] : key.subkeys)
+            merge(*subkey);
+    };
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        merge(*added.Root(root));
+}
+
+// The driver's settings file on the disk: TONEBAY.INI where the image has one, else the host
+// driver's own description (TONEBAY.DLL as the emulated machine reads it).
+fs::path DriverSettings(const fs::path& driveA) {
+    return fs::exists(driveA / "TONEBAY.INI") ? driveA / "TONEBAY.INI" : driveA / "TONEBAY.DLL";
+}
+
+// The image of a row: the sample copied to DIR and changed as the row says.
+fs::path StageImage(const Scenario& row, const fs::path& dir) {
+    const fs::path image = dir / "image";
+    fs::copy(kSourceDir / "machines" / row.machine, image, fs::copy_options::recursive);
+    const fs::path driveA = image / "drives" / "A";
+    if (row.answers != nullptr)
+        std::ofstream(driveA / "ANSWERS.INI", std::ios::binary) << row.answers;
+    if (row.driver != nullptr)
+        std::ofstream(DriverSettings(driveA), std::ios::binary) << row.driver;
+    if (row.diskFile != nullptr && row.diskText == nullptr)
+        fs::remove(driveA / row.diskFile);
+    else if (row.diskFile != nullptr)
+        std::ofstream(driveA / row.diskFile, std::ios::binary) << row.diskText;
+    if (row.registry[0] != '\0') {
+        winemu::Registry registry = winemu::Registry::FromRegText(
+            testsupport::ReadHostFile(image / "registry.reg"), "registry.reg");
+        ApplyRegistryLines(registry, row.registry);
+        std::ofstream(image / "registry.reg", std::ios::binary) << registry.ToRegText();
+    }
+    return image;
+}
+
 // The image's registry for Wine: all of it but the Windows version key, which Wine keeps itself
-// (the version is set through Wine's own setting instead).
-std::string StagedRegistry(const fs::path& regFile) {
+// (the version is set through Wine's own setting instead), and the keys the row removes, which a
+// Wine prefix may have of its own.
+std::string StagedRegistry(const fs::path& regFile, const std::string& rowLines) {
     std::istringstream in(testsupport::ReadHostFile(regFile));
     std::ostringstream out;
     std::string line;
@@ -218,8 +364,16 @@ std::string StagedRegistry(const fs::path& regFile) {
         if (!skip || line[0] == '[')
             out << line << "\n";
     }
+    std::istringstream removals(rowLines);
+    while (std::getline(removals, line)) {
+        if (line.rfind("[-", 0) == 0)
+            out << "\n" << line << "\n";
+    }
     return out.str();
 }
+
+// ---------------------------------------------------------------------------------------------
+// The two runs
 
 struct HostRun {
     int exitCode = -1;
@@ -246,10 +400,13 @@ HostRun RunOnHost(const fs::path& image, const fs::path& work) {
 }
 
 struct WineRun {
-    int exitCode = -1;
-    winemu::Registry registry;
+    long long exitCode = -1;          // the program's whole exit code; -1 when it was lost
+    winemu::Registry before;          // the keys read back before the run
+    winemu::Registry after;           // and after it
     std::set<std::string> filesAdded; // lower-case Windows paths on C:
     std::string output;
+    double seconds = 0;        // the whole run: prefix, registry, setup, reading back
+    double programSeconds = 0; // setup alone
 };
 
 std::set<std::string> ReadLines(const fs::path& file) {
@@ -261,46 +418,70 @@ std::set<std::string> ReadLines(const fs::path& file) {
     return lines;
 }
 
-WineRun RunUnderWine(const Sample& sample, const fs::path& work,
+bool AnyDevice(const fs::path& machineIni) {
+    for (const char* key : {"WaveOut", "WaveIn", "MidiOut", "MidiIn"}) {
+        if (std::atoi(IniValue(machineIni, key).c_str()) != 0)
+            return true;
+    }
+    return false;
+}
+
+WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path& work,
                      const std::vector<std::string>& keys) {
-    const fs::path image = kSourceDir / "machines" / sample.machine;
     const fs::path stage = work / "wine-stage";
     fs::create_directories(stage / "A");
     fs::copy(image / "drives" / "A", stage / "A",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    // The real programs replace the host's stand-ins; the driver reads the very description the
-    // host's emulated driver reads, as its settings file.
-    fs::copy_file(stage / "A" / "TONEBAY.DLL", stage / "A" / "TONEBAY.INI",
-                  fs::copy_options::overwrite_existing);
+    // The real programs replace the host's stand-ins; the driver reads, as its settings file, the
+    // very description the host's emulated driver reads.
+    if (!fs::exists(stage / "A" / "TONEBAY.INI") && fs::exists(stage / "A" / "TONEBAY.DLL"))
+        fs::copy_file(stage / "A" / "TONEBAY.DLL", stage / "A" / "TONEBAY.INI");
     for (const char* name : {"SETUP.EXE", "qvxcui.dll", "TONEBAY.DLL"})
-        fs::copy_file(kWin64Dir / name, stage / "A" / name, fs::copy_options::overwrite_existing);
+        fs::copy_file(kWin32Dir / name, stage / "A" / name, fs::copy_options::overwrite_existing);
     // Wine's SETUPAPI stops the process in calls the modem installation makes: the test one
     // beside SETUP.EXE, loaded before Wine's, carries them.
-    if (sample.installsModem)
-        fs::copy_file(kWin64Dir / "wine" / "SETUPAPI.DLL", stage / "A" / "SETUPAPI.DLL",
+    const bool modemDisk =
+        fs::exists(kSourceDir / "machines" / row.machine / "drives" / "A" / "QVMODEM.INF");
+    if (modemDisk)
+        fs::copy_file(kWin32Dir / "wine" / "SETUPAPI.DLL", stage / "A" / "SETUPAPI.DLL",
                       fs::copy_options::overwrite_existing);
-    std::ofstream(stage / "import.reg") << StagedRegistry(image / "registry.reg");
+    std::ofstream(stage / "import.reg", std::ios::binary)
+        << StagedRegistry(image / "registry.reg", row.registry);
+    const std::string version =
+        IniValue(image / "machine.ini", "Version") == "3.51" ? "nt351" : "nt40";
 
     std::string command = Quote((kSourceDir / "tests" / "wine" / "wine-run").string()) +
                           " --cache " + Quote(kWineCache.string()) + " --work " +
                           Quote((work / "wine").string()) + " --drive-a " +
-                          Quote((stage / "A").string()) + " --version " + sample.wineVersion +
-                          " --import " + Quote((stage / "import.reg").string());
-    if (sample.installsModem)
+                          Quote((stage / "A").string()) + " --version " + version + " --import " +
+                          Quote((stage / "import.reg").string()) + " --exitcode " +
+                          Quote((kWin32Dir / "wine" / "exitcode.exe").string());
+    if (AnyDevice(image / "machine.ini"))
+        command += " --sound";
+    if (modemDisk)
         command += " --overrides setupapi=n,b";
-    command += " --regdump " + Quote((kWin64Dir / "wine" / "regdump.exe").string());
+    command += " --regdump " + Quote((kWin32Dir / "wine" / "regdump.exe").string());
     for (const std::string& key : keys)
         command += " --dump " + Quote(key);
     command += " -- 'A:\\SETUP.EXE' '/answers:A:\\ANSWERS.INI'";
     WineRun run;
-    if (Shell(command + " >" + Quote((work / "wine-run.log").string()) + " 2>&1") != 0) {
+    auto start = std::chrono::steady_clock::now();
+    int status = Shell(command + " >" + Quote((work / "wine-run.log").string()) + " 2>&1");
+    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (status != 0) {
         run.output = testsupport::ReadHostFile(work / "wine-run.log");
         return run;
     }
-    run.exitCode = std::atoi(testsupport::ReadHostFile(work / "wine" / "exit_code").c_str());
+    std::string code = testsupport::ReadHostFile(work / "wine" / "exit_code");
+    if (!code.empty() && std::isdigit(static_cast<unsigned char>(code[0])))
+        run.exitCode = std::atoll(code.c_str());
     run.output = testsupport::ReadHostFile(work / "wine" / "stderr");
+    run.programSeconds =
+        std::atof(testsupport::ReadHostFile(work / "wine" / "program_ms").c_str()) / 1000;
 
-    run.registry = winemu::Registry::FromRegText(
+    run.before = winemu::Registry::FromRegText(
+        testsupport::ReadHostFile(work / "wine" / "registry.before"), "Wine's registry.before");
+    run.after = winemu::Registry::FromRegText(
         testsupport::ReadHostFile(work / "wine" / "registry.reg"), "Wine's registry.reg");
 
     std::set<std::string> before = ReadLines(work / "wine" / "files.before");
@@ -314,29 +495,49 @@ WineRun RunUnderWine(const Sample& sample, const fs::path& work,
     return run;
 }
 
-class WineRuns : public testing::TestWithParam<Sample> {};
+// What Wine says when a program ends in a fault or in a function it does not carry out.
+bool WineAborted(const std::string& output) {
+    for (const char* sign :
+         {"Unhandled exception", "Unimplemented function", "starting debugger", "page fault"}) {
+        if (output.find(sign) != std::string::npos)
+            return true;
+    }
+    return false;
+}
 
-// Setup under Wine writes what it writes on the emulated machine, byte for byte, and copies the
-// same files; every difference is one named above.
+class WineRuns : public testing::TestWithParam<Scenario> {};
+
+// Setup under Wine writes what it writes on the emulated machine, byte for byte, copies the same
+// files and ends with the same exit code; every difference is one named above.
 TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
-    const Sample& sample = GetParam();
+    const Scenario& row = GetParam();
     std::string missing =
         MissingForWine({"SETUP.EXE", "qvxcui.dll", "TONEBAY.DLL", "wine/regdump.exe",
-                        sample.installsModem ? "wine/SETUPAPI.DLL" : "SETUP.EXE"});
+                        "wine/exitcode.exe", "wine/SETUPAPI.DLL"});
     if (!missing.empty())
         GTEST_SKIP() << "no run under Wine: " << missing;
 
     testsupport::TestImage scratch;
-    const fs::path image = kSourceDir / "machines" / sample.machine;
+    const fs::path image = StageImage(row, scratch.Dir());
     HostRun host = RunOnHost(image, scratch.Dir());
     ASSERT_EQ(host.exitCode, 0);
+    std::string dialogs;
+    for (const auto& dialog : host.report["dialogs"])
+        dialogs += (dialogs.empty() ? "" : " ") + std::to_string(dialog["id"].get<int>());
+    for (const auto& box : host.report["message_boxes"])
+        dialogs += " box:" + box["text"].get<std::string>();
+    ASSERT_EQ(dialogs, row.hostPath) << "the host run does not take the row's path";
     std::vector<Written> written;
     std::vector<std::string> createdKeys;
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
         CollectWritten(*host.after.Root(root), host.before, written, createdKeys);
-    ASSERT_FALSE(written.empty()) << "the host run wrote nothing to compare";
 
-    WineRun wine = RunUnderWine(sample, scratch.Dir(), KeysToExport(written, createdKeys));
+    std::vector<std::string> keys = KeysToExport(written, createdKeys);
+    keys.insert(keys.end(), std::begin(kSetupKeys), std::end(kSetupKeys));
+    WineRun wine = RunUnderWine(row, image, scratch.Dir(), keys);
+    std::cout << "[ TIME    ] " << row.name << " under 32-bit Wine: " << wine.programSeconds
+              << " s (the whole run " << wine.seconds << " s)\n";
+    EXPECT_FALSE(WineAborted(wine.output)) << wine.output;
     ASSERT_EQ(wine.exitCode, host.exitCode) << wine.output;
 
     // Where a file the host run made lies under Wine.
@@ -361,8 +562,11 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
         return Lower(path);
     };
 
+    // Each value the host run wrote, as Wine holds it after its run.
+    std::set<std::string> hostWritten;
     for (const Written& value : written) {
-        const winemu::RegValue* got = wine.registry.Value(value.key, value.name);
+        hostWritten.insert(Lower(value.key) + "\n" + Lower(value.name));
+        const winemu::RegValue* got = wine.after.Value(value.key, value.name);
         std::string hostText = Describe(value.type, value.data);
         std::string wineText = got == nullptr ? "missing" : Describe(got->type, got->data);
         if (hostText == wineText)
@@ -375,17 +579,25 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
         ADD_FAILURE() << value.key << " \"" << value.name << "\"\n  host: " << hostText
                       << "\n  wine: " << wineText;
     }
-    // A key that setup made holds nothing more under Wine.
     for (const std::string& key : createdKeys) {
-        const winemu::RegKey* wineKey = wine.registry.Find(key);
-        if (wineKey == nullptr)
-            continue; // reported above with its values
-        for (const winemu::RegValue& value : wineKey->values) {
-            if (host.after.Value(key, value.name) == nullptr &&
-                FindNamedDifference(key, value.name) == nullptr)
-                ADD_FAILURE() << key << " \"" << value.name
-                              << "\" only under Wine: " << Describe(value.type, value.data);
-        }
+        if (wine.after.Find(key) == nullptr && FindNamedDifference(key, "") == nullptr)
+            ADD_FAILURE() << key << " was not made under Wine";
+    }
+    // And nothing more: what the Wine run wrote that the host run did not.
+    std::vector<Written> wineWritten;
+    std::vector<std::string> wineCreated;
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+        CollectWritten(*wine.after.Root(root), wine.before, wineWritten, wineCreated);
+    for (const Written& value : wineWritten) {
+        if (hostWritten.count(Lower(value.key) + "\n" + Lower(value.name)) != 0 ||
+            FindNamedDifference(value.key, value.name) != nullptr)
+            continue;
+        ADD_FAILURE() << value.key << " \"" << value.name
+                      << "\" only under Wine: " << Describe(value.type, value.data);
+    }
+    for (const std::string& key : wineCreated) {
+        if (host.after.Find(key) == nullptr && FindNamedDifference(key, "") == nullptr)
+            ADD_FAILURE() << key << " made only under Wine";
     }
 
     // The files copied and the program items made, and nothing more.
@@ -410,14 +622,9 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
         std::cout << "[ WINE'S  ] " << reason << "\n";
 }
 
-INSTANTIATE_TEST_SUITE_P(Samples, WineRuns,
-                         testing::Values(Sample{"nt40", "nt40", false},
-                                         Sample{"nt351", "nt351", false},
-                                         Sample{"nt40-modem", "nt40", true}),
-                         [](const testing::TestParamInfo<Sample>& info) {
-                             std::string name = info.param.machine;
-                             name.erase(std::remove(name.begin(), name.end(), '-'), name.end());
-                             return name;
+INSTANTIATE_TEST_SUITE_P(Machines, WineRuns, testing::ValuesIn(kScenarios),
+                         [](const testing::TestParamInfo<Scenario>& info) {
+                             return std::string(info.param.name);
                          });
 
 // GetPrivateProfileSectionA reads a section as Windows does: the emulated machine and Wine give
@@ -453,7 +660,7 @@ TEST(WineProfile, SectionReadsAsOnWindows) {
     int status = Shell(Quote((kSourceDir / "tests" / "wine" / "wine-run").string()) + " --cache " +
                        Quote(kWineCache.string()) + " --work " + Quote(work.string()) +
                        " --drive-a " + Quote((image.Dir() / "drives" / "A").string()) + " -- " +
-                       Quote((kWin64Dir / "wine" / "profile_probe.exe").string()) +
+                       Quote((kWin32Dir / "wine" / "profile_probe.exe").string()) +
                        " 'A:\\PROBE.INI' Probe >/dev/null 2>&1");
     ASSERT_EQ(status, 0);
     // The console writes each line end as CR LF.

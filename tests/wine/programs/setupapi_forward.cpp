@@ -102,6 +102,15 @@ BOOL WINAPI SetupDiGetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
         DeviceInfoSet, DeviceInfoData, DriverInfoData);
 }
 
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                              PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize) {
+    return Real<decltype(SetupDiGetDeviceRegistryPropertyA)>("SetupDiGetDeviceRegistryPropertyA")(
+        DeviceInfoSet, DeviceInfoData, Property, PropertyRegDataType, PropertyBuffer,
+        PropertyBufferSize, RequiredSize);
+}
+
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData) {
     return Real<decltype(SetupDiCallClassInstaller)>("SetupDiCallClassInstaller")(
