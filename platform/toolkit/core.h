@@ -92,6 +92,9 @@ class Ui {
     // The frame: its window (never null when it came up) and the instance setup is given.
     virtual HWND OpenFrame() = 0;
     virtual HINSTANCE FrameInstance() = 0;
+    // An unattended run: from now on every message box of setup's thread, the toolkit's and
+    // setup's own, takes its default button.
+    virtual void AnswerEveryMessageBox() {}
     virtual void CloseFrame() = 0;
     virtual bool SetBitmap(UINT idBitmap) = 0;
     // A modal dialog whose procedure puts the user's word into "DLGEVENT". answer is the word of

@@ -115,6 +115,8 @@ bool StartUp(std::string_view cmdLine) {
 
     toolkit::Host& host = toolkit::CurrentHost();
     if (std::optional<std::string> answers = AnswersOption(cmdLine)) {
+        // Nobody is at the screen, even when the answers cannot be read: say so at once.
+        toolkit::CurrentUi().AnswerEveryMessageBox();
         std::string full = toolkit::FullPath(*answers);
         std::optional<std::string> text;
         if (!full.empty()) {

@@ -91,7 +91,7 @@ TEST_F(DialogTest, ResourceScriptHasTheTablesDialogsAndButtons) {
         std::istringstream words(line);
         std::string name, keyword;
         words >> name >> keyword;
-        if (keyword == "DIALOGEX") {
+        if (keyword == "DIALOG") {
             block = &blocks[static_cast<UINT>(std::stoul(macros.at(name)))];
         } else if (block && !line.empty()) {
             block->push_back(line);
