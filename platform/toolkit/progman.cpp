@@ -37,7 +37,7 @@ std::string_view Program(std::string_view cmd) {
 
 } // namespace
 
-BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) {
+BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) try {
     toolkit::CallScope call("FCreateProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szPath),
                                                     static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
@@ -55,9 +55,11 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) {
     GroupRecord(group, folder);
     toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FCreateProgManGroup", error, FALSE);
 }
 
-BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) {
+BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) try {
     toolkit::CallScope call("FShowProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szCommand),
                                                   static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
@@ -73,10 +75,12 @@ BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) {
     GroupRecord(group, folder).show = std::string(command);
     toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FShowProgManGroup", error, FALSE);
 }
 
 // The item text may carry ",extra" after the name; the name alone names the item.
-BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo) {
+BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo) try {
     toolkit::CallScope call("FCreateProgManItem",
                             {toolkit::Text(szGroup), toolkit::Text(szItem), toolkit::Text(szCmd),
                              static_cast<long long>(cmo)});
@@ -110,4 +114,6 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
     }
     toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FCreateProgManItem", error, FALSE);
 }
