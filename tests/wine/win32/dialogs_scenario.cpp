@@ -229,6 +229,29 @@ void CheckFrame() {
     Check(iconic == 1, "started minimized, the frame is not");
 }
 
+// Program Manager's group: the shell's window for it is up when the call returns, and the frame
+// is in front of it again, so setup's next dialog is not hidden.
+BOOL CALLBACK FindGroupWindow(HWND hwnd, LPARAM lParam) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    char title[64] = "";
+    GetWindowTextA(hwnd, title, sizeof title);
+    if (process != GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+        lstrcmpiA(title, "Mixer") == 0) {
+        *reinterpret_cast<bool*>(lParam) = true;
+    }
+    return TRUE;
+}
+
+void RunGroup() {
+    Check(FCreateProgManGroup("Mixer", "", 1), "group not made");
+    Check(FShowProgManGroup("Mixer", "2", 1), "group not shown");
+    bool shown = false;
+    EnumWindows(FindGroupWindow, reinterpret_cast<LPARAM>(&shown));
+    Check(shown, "the shell's window of the group is not up");
+    Check(GetForegroundWindow() == HwndFrame(), "the frame is behind the group's window");
+}
+
 // An unattended run answers every box, setup's own MessageBoxA too, even when its answers
 // cannot be read. A box left waiting would stop the scenario here.
 void CheckUnattendedBoxes() {
@@ -289,6 +312,7 @@ int main(int argc, char** argv) {
         CheckFrame();
         RunDialogs();
         RunCopy();
+        RunGroup();
         TerminateInstall();
         TerminateFrame();
         CheckUnattendedBoxes();
