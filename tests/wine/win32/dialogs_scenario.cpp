@@ -2,8 +2,9 @@
 // user drives them. Each dialog opens with the focus on its default button, centred on the frame;
 // Enter, Escape and the close box give the table's answers; the copy gauge is set with the
 // messages every COMCTL32 has and ends full; the frame covers the work area, has its icon, keeps
-// the wait cursor up and comes up the way the program was started; every message box of an
-// unattended run is answered, setup's own included.
+// the wait cursor up and comes up the way the program was started, and in front of a program
+// group's window; every message box of an unattended run is answered, setup's own included; C++
+// exceptions work on crtdll.dll.
 //   dialogs_scenario.exe               the scenario; prints each failed check, exit 0 when none
 //   dialogs_scenario.exe no-library    started where qvxcui.dll is missing or damaged
 //   dialogs_scenario.exe frame-state   exit 1 when the frame came up minimized (a child run)
@@ -14,6 +15,7 @@
 #include <commctrl.h>
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -307,6 +309,14 @@ int main(int argc, char** argv) {
     if (mode == "no-library") {
         RunWithoutLibrary();
     } else {
+        // The C++ runtime unwinds on crtdll.dll, the C library the product links.
+        std::string what;
+        try {
+            throw std::length_error(std::string(40, 'x'));
+        } catch (const std::exception& error) {
+            what = error.what();
+        }
+        Check(what == std::string(40, 'x'), "a C++ exception is not caught");
         Check(InitializeFrame(none) != nullptr, "frame not up");
         Check(FSetBitmap("qvxcui.dll", 1), "frame bitmap not set");
         CheckFrame();
