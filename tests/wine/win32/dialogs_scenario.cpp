@@ -129,6 +129,20 @@ void RunDialogs() {
         FKillNDialogs(1);
     }
     g_row = nullptr;
+
+    // The opening dialog stays up while setup works: centred, and the pointer over it waits.
+    Check(FDoDialogExt(frame, "qvxcui.dll", 5100, "FModelessDlgProc", "qvxcui.dll", 0, 0),
+          "opening dialog not shown");
+    HWND opening = FindWindowA("#32770", SZ_TITLE_5100);
+    POINT openingAt = Centre(opening);
+    POINT frameAt = Centre(frame);
+    Check(opening && labs(openingAt.x - frameAt.x) <= 2 && labs(openingAt.y - frameAt.y) <= 2,
+          "opening dialog not centred on the frame");
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+    SendMessageA(opening, WM_SETCURSOR, reinterpret_cast<WPARAM>(opening),
+                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+    Check(GetCursor() == LoadCursorA(nullptr, IDC_WAIT), "no wait cursor over the opening dialog");
+    FKillNDialogs(-1);
 }
 
 // The gauge of the copy, seen after each message it gets.
@@ -255,12 +269,32 @@ void RunGroup() {
 }
 
 // An unattended run answers every box, setup's own MessageBoxA too, even when its answers
-// cannot be read. A box left waiting would stop the scenario here.
-void CheckUnattendedBoxes() {
-    char command[] = "/answers:Q:\\NO\\ANSWERS.INI";
-    Check(InitializeFrame(command) == nullptr, "a missing answers file is accepted");
+// cannot be read, and leaves the library's dialogs to their answers. A box or dialog left
+// waiting stops the scenario here.
+void CheckUnattended() {
+    char missing[] = "/answers:Q:\\NO\\ANSWERS.INI";
+    Check(InitializeFrame(missing) == nullptr, "a missing answers file is accepted");
     Check(MessageBoxA(nullptr, "Cannot initialize setup!", "Error", MB_ICONHAND) == IDOK,
           "setup's own message box not answered");
+
+    char temp[MAX_PATH];
+    GetTempPathA(sizeof temp, temp);
+    std::string path = std::string(temp) + "qvxdlg\\ANSWERS.INI";
+    WritePrivateProfileStringA("Answers", "100", "CANCEL", path.c_str());
+    WritePrivateProfileStringA("Answers", "200", "ODD", path.c_str()); // no button says it
+    std::string command = "/answers:" + path;
+    Check(InitializeFrame(command.data()) != nullptr, "frame not up with answers");
+    HWND frame = HwndFrame();
+    Check(FDoDialogExt(frame, "qvxcui.dll", 100, "FInfoDlgProc", "qvxcui.dll", 0, 0) &&
+              Event() == "CANCEL",
+          "unattended welcome answered " + Event() + ", not CANCEL");
+    Check(FDoDialogExt(frame, "qvxcui.dll", 200, "FQuitDlgProc", "qvxcui.dll", 0, 0) &&
+              Event() == "ODD",
+          "unattended quit confirmation answered " + Event() + ", not ODD");
+    Check(MessageBoxA(frame, "Go on?", "Setup", MB_OKCANCEL) == IDOK,
+          "a box is not answered with its default button");
+    FKillNDialogs(-1);
+    TerminateFrame();
 }
 
 // Where qvxcui.dll is missing or damaged, a plain message box names it, once.
@@ -325,7 +359,7 @@ int main(int argc, char** argv) {
         RunGroup();
         TerminateInstall();
         TerminateFrame();
-        CheckUnattendedBoxes();
+        CheckUnattended();
     }
     std::printf("%s: %d failed checks\n", mode.empty() ? "dialogs" : mode.c_str(), g_failures);
     std::fflush(stdout);
