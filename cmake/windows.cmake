@@ -8,6 +8,28 @@ add_link_options(-static -static-libgcc -static-libstdc++ -s)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_link_options(-Wl,--enable-stdcall-fixup -Wl,--major-subsystem-version,4
     -Wl,--minor-subsystem-version,0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+  # The C library is crtdll.dll, which Windows NT 3.51 ships; msvcrt.dll came with NT 4.0. The
+  # compiler driver always asks for -lmsvcrt, last of all: a folder searched first answers that
+  # name with mingw-w64's crtdll import library and crtdll.c, what the C++ runtime needs beyond it.
+  set(CRTDLL_DIR ${CMAKE_BINARY_DIR}/crtdll)
+  set(CRTDLL_EXTRAS ${CMAKE_SOURCE_DIR}/platform/toolkit/win32/crtdll.c)
+  execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=libcrtdll.a
+    OUTPUT_VARIABLE CRTDLL_IMPORT_LIBRARY OUTPUT_STRIP_TRAILING_WHITESPACE)
+  file(MAKE_DIRECTORY ${CRTDLL_DIR})
+  execute_process(
+    COMMAND ${CMAKE_C_COMPILER} -Os -Wall -Wextra -Werror -c ${CRTDLL_EXTRAS} -o extras.o
+    WORKING_DIRECTORY ${CRTDLL_DIR} RESULT_VARIABLE CRTDLL_FAILED)
+  file(REMOVE ${CRTDLL_DIR}/libcrtdll_extras.a)
+  execute_process(COMMAND ${CMAKE_AR} rcs libcrtdll_extras.a extras.o
+    WORKING_DIRECTORY ${CRTDLL_DIR} RESULT_VARIABLE CRTDLL_AR_FAILED)
+  if(CRTDLL_FAILED OR CRTDLL_AR_FAILED OR NOT EXISTS "${CRTDLL_IMPORT_LIBRARY}")
+    message(FATAL_ERROR "crtdll.dll cannot be linked: ${CRTDLL_IMPORT_LIBRARY} missing, or "
+      "${CRTDLL_EXTRAS} does not build")
+  endif()
+  file(WRITE ${CRTDLL_DIR}/libmsvcrt.a
+    "GROUP ( ${CRTDLL_IMPORT_LIBRARY} ${CRTDLL_DIR}/libcrtdll_extras.a )\n")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CRTDLL_EXTRAS})
+  add_link_options(-L${CRTDLL_DIR})
 endif()
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 enable_testing()
@@ -26,7 +48,9 @@ add_subdirectory(setup setup_flow)
 
 # SETUP.EXE: setup's own WinMain, exporting FSetSymbolValue for the dialog procedures.
 set(SETUP_EXPORTS ${CMAKE_SOURCE_DIR}/platform/toolkit/win32/setup.def)
-add_executable(setup WIN32 ${SETUP_EXPORTS})
+set(SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/platform/toolkit/win32/setup.rc)
+add_executable(setup WIN32 ${SETUP_EXPORTS} ${SETUP_RESOURCES})
+target_include_directories(setup PRIVATE ${CMAKE_SOURCE_DIR}/platform)
 target_link_libraries(setup PRIVATE setup_flow win32_platform)
 target_link_options(setup PRIVATE ${SETUP_EXPORTS})
 set_target_properties(setup PROPERTIES OUTPUT_NAME SETUP SUFFIX .EXE)
@@ -44,6 +68,8 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME pe_checks
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/pe/check_pe.py ${CMAKE_BINARY_DIR})
+  # A test-only program that drives the real dialogs under 32-bit Wine (tests/wine).
+  add_subdirectory(tests/wine/win32 wine32)
 endif()
 # Test-only programs for the end-to-end runs under Wine (tests/wine), in the folder wine/.
 add_subdirectory(tests/wine/programs wine)

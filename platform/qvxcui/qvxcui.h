@@ -49,7 +49,7 @@ struct DialogTemplate {
     const char* text;
     std::span<const Button> buttons;
     size_t defaultButton; // index into buttons: what Enter, or an unattended run, presses
-    size_t cancelButton;  // index into buttons: what closing the dialog presses
+    size_t cancelButton;  // index into buttons: the way out when no answer can come (end of input)
 };
 
 // The dialog with this id, or null when the library has none.

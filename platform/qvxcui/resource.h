@@ -24,8 +24,9 @@
 #define IDC_TEXT 110
 #define IDC_GAUGE 111
 
-/* Sent to a dialog with an answer word that no button carries (LPARAM: the word, LPCSTR); the
-   procedure reports the word as it stands and ends the dialog. WM_APP + 1. */
+/* Sent to a dialog with an answer word that no button carries (WPARAM: the id of the sending
+   thread, which must be the dialog's own; LPARAM: the word, LPCSTR); the procedure reports the
+   word as it stands and ends the dialog. WM_APP + 1. */
 #define QVX_ANSWER 0x8001
 
 /* The words the procedures put into "DLGEVENT". */

@@ -98,7 +98,7 @@ INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
 
 } // namespace
 
-BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) {
+BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) try {
     toolkit::CallScope call("FOpenInf", {toolkit::Text(szFile), static_cast<long long>(fCheck),
                                          static_cast<long long>(fCheckSyms)});
     std::string_view file = szFile ? szFile : "";
@@ -115,15 +115,19 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) {
     }
     toolkit::Core().inf = std::move(inf);
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FOpenInf", error, FALSE);
 }
 
-void WINAPI ResetCopyList(void) {
+void WINAPI ResetCopyList(void) try {
     toolkit::CallScope call("ResetCopyList", {});
     toolkit::Core().copyList.clear();
+} catch (const std::exception& error) {
+    toolkit::NoteCallFailed(error, "ResetCopyList");
 }
 
 // A section that setup.inf does not have queues nothing.
-BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) {
+BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) try {
     toolkit::CallScope call(
         "FAddSectionFilesToCopyList",
         {toolkit::Text(szSection), toolkit::Text(szSrc), toolkit::Text(szDest)});
@@ -146,9 +150,11 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
                                   toolkit::WithBackslash(std::string(dest))});
     }
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FAddSectionFilesToCopyList", error, FALSE);
 }
 
-BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks) {
+BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks) try {
     toolkit::CallScope call("FAddToBillboardList",
                             {toolkit::Text(szDll), static_cast<long long>(idDlg),
                              toolkit::Text(szProc), static_cast<long long>(lTicks)});
@@ -164,14 +170,18 @@ BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lT
     }
     toolkit::Core().billboards.push_back({idDlg, std::string(proc), lTicks});
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FAddToBillboardList", error, FALSE);
 }
 
-void WINAPI ProSetPos(INT x, INT y) {
+void WINAPI ProSetPos(INT x, INT y) try {
     toolkit::CallScope call("ProSetPos", {static_cast<long long>(x), static_cast<long long>(y)});
     toolkit::Core().gaugePos = POINT{x, y};
+} catch (const std::exception& error) {
+    toolkit::NoteCallFailed(error, "ProSetPos");
 }
 
-INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) {
+INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) try {
     toolkit::CallScope call("GrcCopyFilesInCopyList", {toolkit::InstanceArg(hinst)});
     if (toolkit::CurrentHost().Fails("GrcCopyFilesInCopyList", {})) {
         return ERROR_WRITE_FAULT;
@@ -191,4 +201,6 @@ INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) {
         state.copyList.clear();
     }
     return result;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<INT>("GrcCopyFilesInCopyList", error, ERROR_NOT_ENOUGH_MEMORY);
 }

@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstddef>
+#include <exception>
 #include <initializer_list>
 #include <map>
 #include <optional>
@@ -101,6 +102,9 @@ class Ui {
     // The frame: its window (never null when it came up) and the instance setup is given.
     virtual HWND OpenFrame() = 0;
     virtual HINSTANCE FrameInstance() = 0;
+    // An unattended run: from now on every message box of setup's thread, the toolkit's and
+    // setup's own, takes its default button.
+    virtual void AnswerEveryMessageBox() {}
     virtual void CloseFrame() = 0;
     virtual bool SetBitmap(UINT idBitmap) = 0;
     // A modal dialog whose procedure puts the user's word into "DLGEVENT". answer is the word of
@@ -213,5 +217,25 @@ std::string FullPath(std::string_view path);
 INT EnsureDirectory(const std::string& fullDir);
 // The file written whole or not at all: a temporary file beside it, then a rename.
 bool WriteWholeFile(const std::string& path, const std::vector<BYTE>& data);
+
+} // namespace toolkit
+
+namespace toolkit {
+
+// No C++ exception leaves a toolkit call: setup's code and the dialog library call them as Win32
+// functions, through frames that cannot unwind. The call fails with its failure result, and why
+// goes to the notes. (The host build's end of the process is no std::exception: it passes.)
+inline void NoteCallFailed(const std::exception& error, std::string_view call) noexcept {
+    try {
+        CurrentHost().Note(std::string(call) + " failed: " + error.what() + "\n");
+    } catch (const std::exception&) {
+    }
+}
+
+template <typename Result>
+Result CallFailed(std::string_view call, const std::exception& error, Result failure) noexcept {
+    NoteCallFailed(error, call);
+    return failure;
+}
 
 } // namespace toolkit

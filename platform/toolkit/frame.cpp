@@ -102,6 +102,10 @@ bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
     state.symbols["DLGEVENT"] = "";
     state.unattended = options.answers || outside; // even a failed start answers its own box
 
+    if (state.unattended) {
+        // Nobody is at the screen, even when the answers or the log cannot be read.
+        toolkit::CurrentUi().AnswerEveryMessageBox();
+    }
     if (!toolkit::OpenLog(cmdLine)) {
         // Said the way every message of an unattended run is, and nothing is changed.
         std::string text = "Setup cannot open its log " + *options.log + ".";
@@ -130,7 +134,7 @@ bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
 
 } // namespace
 
-HWND WINAPI InitializeFrame(LPSTR szCmdLine) {
+HWND WINAPI InitializeFrame(LPSTR szCmdLine) try {
     toolkit::CallScope call("InitializeFrame", {toolkit::Text(szCmdLine)});
     std::string_view cmdLine = szCmdLine ? szCmdLine : "";
     toolkit::ResetCore(); // a frame that fails to come up leaves nothing of an earlier one
@@ -150,19 +154,25 @@ HWND WINAPI InitializeFrame(LPSTR szCmdLine) {
         return nullptr;
     }
     return toolkit::Core().hwndFrame;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<HWND>("InitializeFrame", error, nullptr);
 }
 
-HWND WINAPI HwndFrame(void) {
+HWND WINAPI HwndFrame(void) try {
     toolkit::CallScope call("HwndFrame", {});
     return toolkit::Core().hwndFrame;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<HWND>("HwndFrame", error, nullptr);
 }
 
-HINSTANCE WINAPI HinstFrame(void) {
+HINSTANCE WINAPI HinstFrame(void) try {
     toolkit::CallScope call("HinstFrame", {});
     return toolkit::Core().hwndFrame ? toolkit::CurrentUi().FrameInstance() : nullptr;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<HINSTANCE>("HinstFrame", error, nullptr);
 }
 
-BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) {
+BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) try {
     toolkit::CallScope call("FInitializeInstall",
                             {toolkit::InstanceArg(hinst), toolkit::WindowArg(hwndFrame)});
     if (toolkit::CurrentHost().Fails("FInitializeInstall", {})) {
@@ -175,9 +185,11 @@ BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) {
     }
     state.installUp = true;
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FInitializeInstall", error, FALSE);
 }
 
-BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) {
+BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) try {
     toolkit::CallScope call("FSetBitmap", {toolkit::Text(szDll), static_cast<long long>(idBitmap)});
     std::string_view dll = szDll ? szDll : "";
     if (toolkit::CurrentHost().Fails("FSetBitmap", {dll, std::to_string(idBitmap)})) {
@@ -185,9 +197,11 @@ BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) {
     }
     return toolkit::Core().hwndFrame && toolkit::NameEquals(dll, qvxcui::kLibraryName) &&
            qvxcui::HasBitmap(idBitmap) && toolkit::CurrentUi().SetBitmap(idBitmap);
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FSetBitmap", error, FALSE);
 }
 
-void WINAPI TerminateFrame(void) {
+void WINAPI TerminateFrame(void) try {
     toolkit::CallScope call("TerminateFrame", {});
     toolkit::State& state = toolkit::Core();
     toolkit::Ui& ui = toolkit::CurrentUi();
@@ -201,18 +215,22 @@ void WINAPI TerminateFrame(void) {
         ui.CloseFrame();
     }
     state.hwndFrame = nullptr;
+} catch (const std::exception& error) {
+    toolkit::NoteCallFailed(error, "TerminateFrame");
 }
 
-void WINAPI TerminateInstall(void) {
+void WINAPI TerminateInstall(void) try {
     toolkit::CallScope call("TerminateInstall", {});
     toolkit::State& state = toolkit::Core();
     state.inf.reset();
     state.copyList.clear();
     state.billboards.clear();
     state.installUp = false;
+} catch (const std::exception& error) {
+    toolkit::NoteCallFailed(error, "TerminateInstall");
 }
 
-void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) {
+void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) try {
     toolkit::CallScope call("DoMsgBox", {toolkit::Text(szText), toolkit::Text(szCaption),
                                          static_cast<long long>(uStyle)});
     std::string_view text = szText ? szText : "";
@@ -220,22 +238,28 @@ void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) {
     toolkit::CurrentHost().MessageBoxShown(text, caption, uStyle);
     toolkit::LogMessageBox(text, caption, uStyle);
     toolkit::CurrentUi().ShowMessageBox(text, caption, uStyle);
+} catch (const std::exception& error) {
+    toolkit::NoteCallFailed(error, "DoMsgBox");
 }
 
-HCURSOR WINAPI HShowWaitCursor(void) {
+HCURSOR WINAPI HShowWaitCursor(void) try {
     toolkit::CallScope call("HShowWaitCursor", {});
     toolkit::State& state = toolkit::Core();
     ++state.cursorsGiven;
     HCURSOR cursor = toolkit::CurrentUi().WaitCursor();
     state.cursors.push_back(cursor);
     return cursor;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<HCURSOR>("HShowWaitCursor", error, nullptr);
 }
 
 // Any cursor handle the toolkit gave out may be put back, in any order.
-BOOL WINAPI FRestoreCursor(HCURSOR hcurPrev) {
+BOOL WINAPI FRestoreCursor(HCURSOR hcurPrev) try {
     toolkit::CallScope call("FRestoreCursor", {toolkit::CursorArg(hcurPrev)});
     if (toolkit::CurrentHost().Fails("FRestoreCursor", {})) {
         return FALSE;
     }
     return toolkit::CurrentUi().RestoreCursor(hcurPrev);
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FRestoreCursor", error, FALSE);
 }

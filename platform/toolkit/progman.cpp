@@ -37,7 +37,7 @@ std::string_view Program(std::string_view cmd) {
 
 } // namespace
 
-BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) {
+BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) try {
     toolkit::CallScope call("FCreateProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szPath),
                                                     static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
@@ -56,9 +56,11 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) {
     toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     toolkit::Log("program group \"" + std::string(group) + "\" created");
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FCreateProgManGroup", error, FALSE);
 }
 
-BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) {
+BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) try {
     toolkit::CallScope call("FShowProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szCommand),
                                                   static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
@@ -74,10 +76,12 @@ BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) {
     GroupRecord(group, folder).show = std::string(command);
     toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FShowProgManGroup", error, FALSE);
 }
 
 // The item text may carry ",extra" after the name; the name alone names the item.
-BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo) {
+BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo) try {
     toolkit::CallScope call("FCreateProgManItem",
                             {toolkit::Text(szGroup), toolkit::Text(szItem), toolkit::Text(szCmd),
                              static_cast<long long>(cmo)});
@@ -113,4 +117,6 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
     toolkit::Log("program item \"" + std::string(item) + "\" added to \"" + std::string(group) +
                  "\": " + std::string(cmd));
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FCreateProgManItem", error, FALSE);
 }

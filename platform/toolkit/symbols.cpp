@@ -8,7 +8,7 @@
 
 // The value's full length in bytes (without the terminator) is returned even when the buffer
 // holds less: the caller tells an overflow from a count that reaches its buffer size.
-INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) {
+INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) try {
     toolkit::CallScope call("CbGetSymbolValue", {toolkit::Text(szSymbol), toolkit::BufferArg(szBuf),
                                                  static_cast<long long>(cbBuf)});
     std::string_view value = ""; // never a null pointer, even for a missing symbol
@@ -25,9 +25,11 @@ INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) {
         szBuf[cb] = '\0';
     }
     return static_cast<INT>(std::min<size_t>(value.size(), 0x7FFFFFFF));
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<INT>("CbGetSymbolValue", error, 0);
 }
 
-BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) {
+BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) try {
     toolkit::CallScope call("FSetSymbolValue", {toolkit::Text(szSymbol), toolkit::Text(szValue)});
     if (toolkit::CurrentHost().Fails("FSetSymbolValue", {szSymbol ? szSymbol : ""})) {
         return FALSE;
@@ -37,4 +39,6 @@ BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) {
     }
     toolkit::Core().symbols[szSymbol] = szValue ? szValue : "";
     return TRUE;
+} catch (const std::exception& error) {
+    return toolkit::CallFailed<BOOL>("FSetSymbolValue", error, FALSE);
 }

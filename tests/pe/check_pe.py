@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Checks the built 32-bit Windows files without running them: the machine, the subsystem, the
-exported names, and that every imported DLL is one that Windows NT 4.0 ships (SETUPAPI.DLL is
-loaded at run time by SETUP.EXE, never imported, so that it starts on NT 3.51 too).
+"""Checks the built 32-bit Windows files without running them, as the loaders of Windows NT 3.51
+and NT 4.0 would take them: the machine, the subsystem, the exported names, every imported DLL
+and function against what each system ships (nt351-imports.txt, nt40-imports.txt), and the
+resources: dialog templates NT 3.51 reads (no extended templates, no DS_CENTER, which it
+ignores) and icons it can draw. SETUPAPI.DLL is loaded at run time by SETUP.EXE, never
+imported, so that it starts on NT 3.51 too.
 
     check_pe.py BUILD_DIR      prints what each file imports; exit 1 on any failed check
 """
 import os
+import re
 import struct
 import sys
 
@@ -13,39 +17,57 @@ IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_DLL = 0x2000
 PE32_MAGIC = 0x10B
 SUBSYSTEM_GUI = 2
-DIRECTORY_EXPORT, DIRECTORY_IMPORT, DIRECTORY_DELAY_IMPORT = 0, 1, 13
-
-# DLLs in a Windows NT 4.0 system32 (the ones a setup program could reasonably use).
-NT40_DLLS = {
-    "advapi32.dll", "comctl32.dll", "comdlg32.dll", "crtdll.dll", "gdi32.dll", "imm32.dll",
-    "kernel32.dll", "lz32.dll", "mpr.dll", "msacm32.dll", "msvcrt.dll", "ntdll.dll",
-    "ole32.dll", "oleaut32.dll", "rpcrt4.dll", "setupapi.dll", "shell32.dll", "user32.dll",
-    "version.dll", "winmm.dll", "winspool.drv", "wsock32.dll",
-}
-
-# Every function the files may import, each one checked to be exported by Windows NT 4.0's own
-# DLLs: a toolchain or code change that brings in a newer function (GetTickCount64,
-# InitCommonControlsEx of the first NT 4.0 COMCTL32, ...) fails here until it is reviewed.
-NT40_FUNCTIONS_FILE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "nt40-imports.txt")
+DIRECTORY_EXPORT, DIRECTORY_IMPORT, DIRECTORY_RESOURCE, DIRECTORY_DELAY_IMPORT = 0, 1, 2, 13
+RT_ICON, RT_DIALOG, RT_GROUP_ICON = 3, 5, 14
+DS_CENTER = 0x0800
+HERE = os.path.dirname(os.path.abspath(__file__))
 
 
-def read_nt40_functions():
-    functions = set()
-    with open(NT40_FUNCTIONS_FILE) as listing:
-        for line in listing:
-            line = line.split("#", 1)[0].strip()
-            if line:
-                dll, function = line.split(":", 1)
-                functions.add((dll.strip().lower(), function.strip()))
-    return functions
+class Listing:
+    """A reviewed list: the DLLs ("dll NAME") and functions ("DLL: FUNCTION") a system offers,
+    each ending in "# SOURCE", a source the list's header names ("#   SOURCE  text")."""
+
+    def __init__(self, system, file_name):
+        self.system, self.file_name = system, file_name
+        self.dlls, self.functions, self.sources, self.problems = set(), set(), set(), []
+        self.read(file_name)
+
+    def read(self, file_name):
+        with open(os.path.join(HERE, file_name)) as listing:
+            lines = listing.read().splitlines()
+        for number, line in enumerate(lines, 1):
+            where = "%s:%d" % (file_name, number)
+            declared = re.match(r"#   (\w+)  ", line)
+            if declared:
+                self.sources.add(declared.group(1))
+            entry, _, source = line.partition("#")
+            entry, source = entry.strip(), source.strip()
+            if not entry:
+                continue
+            if entry.startswith("include "):
+                self.read(entry.split(None, 1)[1])
+                continue
+            if source not in self.sources:
+                self.problems.append("%s: \"%s\" does not say where it is known from" %
+                                     (where, entry))
+            if entry.startswith("dll "):
+                self.dlls.add(entry[4:].strip().lower())
+            elif ":" in entry:
+                dll, function = entry.split(":", 1)
+                self.functions.add((dll.strip().lower(), function.strip()))
+            else:
+                self.problems.append("%s: not an entry: %s" % (where, entry))
 
 
-# file, is a DLL, names it must export, DLLs it must not import statically
+SYSTEMS = [Listing("Windows NT 3.51", "nt351-imports.txt"),
+           Listing("Windows NT 4.0", "nt40-imports.txt")]
+
+# file, is a DLL, names it must export, DLLs it must not import statically, carries an icon
 EXPECTED = [
-    ("SETUP.EXE", False, [], ["setupapi.dll"]),
+    ("SETUP.EXE", False, [], ["setupapi.dll"], True),
     ("qvxcui.dll", True,
-     ["FInfoDlgProc", "FInfo0DlgProc", "FQuitDlgProc", "FModelessDlgProc"], []),
-    ("TONEBAY.DLL", True, ["DriverProc"], []),
+     ["FInfoDlgProc", "FInfo0DlgProc", "FQuitDlgProc", "FModelessDlgProc"], [], False),
+    ("TONEBAY.DLL", True, ["DriverProc"], [], False),
 ]
 
 
@@ -122,6 +144,29 @@ class PeFile:
                 thunk += 4
             entry += 20
 
+    def resources(self, wanted_type):
+        """(name, data) of every resource of a type, each language."""
+        rva, size = self.directory(DIRECTORY_RESOURCE)
+        if size == 0:
+            return []
+        base = self.offset(rva)
+
+        def entries(table):
+            named, numbered = struct.unpack_from("<HH", self.data, base + table + 12)
+            for i in range(named + numbered):
+                yield struct.unpack_from("<II", self.data, base + table + 16 + 8 * i)
+
+        found = []
+        for type_id, type_table in entries(0):
+            if type_id != wanted_type or not type_table & 0x80000000:
+                continue
+            for name, name_table in entries(type_table & 0x7FFFFFFF):
+                for _, leaf in entries(name_table & 0x7FFFFFFF):
+                    data_rva, data_size = struct.unpack_from("<II", self.data, base + leaf)
+                    start = self.offset(data_rva)
+                    found.append((name, self.data[start:start + data_size]))
+        return found
+
     def imports(self, index, entry_size, name_field):
         """DLL names of an import table (20-byte entries) or delay-import table (32-byte)."""
         rva, size = self.directory(index)
@@ -137,7 +182,26 @@ class PeFile:
             entry += entry_size
 
 
-def check(path, is_dll, exports, forbidden, nt40_functions):
+def check_resources(name, pe, needs_icon):
+    failures = []
+    for dialog, template in pe.resources(RT_DIALOG):
+        if struct.unpack_from("<HH", template, 0) == (1, 0xFFFF):
+            failures.append("%s: dialog %d is an extended template, which Windows NT 3.51 cannot "
+                            "read" % (name, dialog))
+        elif struct.unpack_from("<I", template, 0)[0] & DS_CENTER:
+            failures.append("%s: dialog %d asks for DS_CENTER, which Windows NT 3.51 ignores" %
+                            (name, dialog))
+    icons = pe.resources(RT_ICON)
+    if needs_icon and not pe.resources(RT_GROUP_ICON):
+        failures.append("%s: has no icon" % name)
+    for icon, image in icons:
+        if image[:4] == b"\x89PNG" or struct.unpack_from("<H", image, 14)[0] > 8:
+            failures.append("%s: icon image %d has more than 256 colours, which Windows NT 3.51 "
+                            "cannot draw" % (name, icon))
+    return failures
+
+
+def check(path, is_dll, exports, forbidden, needs_icon):
     name = os.path.basename(path)
     failures = []
     try:
@@ -163,27 +227,30 @@ def check(path, is_dll, exports, forbidden, nt40_functions):
     print("%s imports: %s%s" % (name, ", ".join(imported) or "nothing",
                                 "; delay-loaded: " + ", ".join(delayed) if delayed else ""))
     for dll in imported + delayed:
-        if dll.lower() not in NT40_DLLS:
-            failures.append("%s: imports %s, which Windows NT 4.0 does not ship" % (name, dll))
         if dll.lower() in forbidden:
             failures.append("%s: imports %s; it must load it at run time" % (name, dll))
-    for dll, function in pe.imported_functions():
-        if (dll.lower(), function) not in nt40_functions:
-            failures.append("%s: imports %s from %s, not among the functions known to be in "
-                            "Windows NT 4.0 (%s)" % (name, function, dll,
-                                                     os.path.basename(NT40_FUNCTIONS_FILE)))
-    return failures
+    functions = pe.imported_functions()
+    for system in SYSTEMS:
+        for dll in imported + delayed:
+            if dll.lower() not in system.dlls:
+                failures.append("%s: imports %s, which %s does not ship (%s)" % (
+                    name, dll, system.system, system.file_name))
+        for dll, function in functions:
+            if dll.lower() in system.dlls and (dll.lower(), function) not in system.functions:
+                failures.append("%s: imports %s from %s, not among the functions known to be in "
+                                "%s (%s)" % (name, function, dll, system.system,
+                                             system.file_name))
+    return failures + check_resources(name, pe, needs_icon)
 
 
 def main(argv):
     if len(argv) != 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    failures = []
-    nt40_functions = read_nt40_functions()
-    for file_name, is_dll, exports, forbidden in EXPECTED:
+    failures = [problem for system in SYSTEMS for problem in system.problems]
+    for file_name, is_dll, exports, forbidden, needs_icon in EXPECTED:
         failures += check(os.path.join(argv[1], file_name), is_dll, exports, forbidden,
-                          nt40_functions)
+                          needs_icon)
     for failure in failures:
         print("FAILED " + failure)
     return 1 if failures else 0

@@ -4,7 +4,9 @@
 
 #include <fstream>
 #include <map>
+#include <new>
 #include <sstream>
+#include <stdexcept>
 
 namespace toolkittest {
 namespace {
@@ -91,7 +93,7 @@ TEST_F(DialogTest, ResourceScriptHasTheTablesDialogsAndButtons) {
         std::istringstream words(line);
         std::string name, keyword;
         words >> name >> keyword;
-        if (keyword == "DIALOGEX") {
+        if (keyword == "DIALOG") {
             block = &blocks[static_cast<UINT>(std::stoul(macros.at(name)))];
         } else if (block && !line.empty()) {
             block->push_back(line);
@@ -363,6 +365,38 @@ TEST_F(DialogTest, ModelessWindowsCloseWithTheirDialogsTheCopyAndTheFrame) {
     EXPECT_EQ(ui.closed, (std::vector<UINT>{5100, 5000, 5100}));
     EXPECT_TRUE(FKillNDialogs(-1));
     EXPECT_EQ(ui.closed.size(), 3u);
+}
+
+// A screen that runs out of memory: each toolkit call fails with its failure result and says
+// why, and no exception reaches setup's code.
+class ThrowingUi : public WindowedUi {
+  public:
+    bool SetBitmap(UINT) override { throw std::bad_alloc(); }
+    BOOL RunModal(const qvxcui::DialogTemplate&, const std::string*) override {
+        throw std::bad_alloc();
+    }
+    BOOL OpenModeless(const qvxcui::DialogTemplate&, HWND&) override { throw std::bad_alloc(); }
+    HCURSOR WaitCursor() override { throw std::length_error("cursor"); }
+    bool MakeGroup(std::string_view, std::string&) override { throw std::bad_alloc(); }
+};
+
+TEST_F(DialogTest, ExceptionsFailTheCallInsteadOfLeavingIt) {
+    image.File("A:\\SETUP.INF", "[Library Files]\nTONEBAY.DLL\n");
+    image.File("A:\\TONEBAY.DLL", "driver");
+    ThrowingUi ui;
+    toolkit::SetUi(&ui);
+    Start(testsupport::UseAnswers(image, ""));
+    EXPECT_FALSE(FSetBitmap("qvxcui.dll", 1));
+    EXPECT_FALSE(Show(100, "FInfoDlgProc"));
+    EXPECT_FALSE(Show(5100, "FModelessDlgProc"));
+    EXPECT_EQ(HShowWaitCursor(), nullptr);
+    EXPECT_FALSE(FCreateProgManGroup("Mixer", "", 1));
+    ASSERT_TRUE(FOpenInf("A:\\setup.inf", 1, 0));
+    ASSERT_TRUE(FAddSectionFilesToCopyList("Library Files", "A:\\", "C:\\WINNT\\SYSTEM32\\"));
+    ASSERT_TRUE(FAddToBillboardList("qvxcui.dll", 5000, "FModelessDlgProc", 5));
+    EXPECT_GT(GrcCopyFilesInCopyList(HinstFrame()), 0);
+    EXPECT_NE(console.str().find("FDoDialogExt failed"), std::string::npos) << console.str();
+    EXPECT_NE(console.str().find("HShowWaitCursor failed: cursor"), std::string::npos);
 }
 
 TEST_F(DialogTest, StackRemovesLastShownOrAll) {

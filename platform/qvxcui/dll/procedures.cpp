@@ -15,8 +15,14 @@ BOOL Report(LPCSTR szWord) {
     return set != nullptr && set("DLGEVENT", szWord);
 }
 
+// What Escape and the close box answer: never a restart, never going on past a question.
+enum class Escape {
+    kLeave, // the way out the dialog offers (Exit, which asks before quitting), else its one button
+    kGoBack, // the quit confirmation: back to setup, since quitting is the step that loses work
+};
+
 // The word of a button; null for a control that is no button of the library.
-LPCSTR WordOf(HWND hwnd, UINT id) {
+LPCSTR WordOf(HWND hwnd, UINT id, Escape escape) {
     switch (id) {
     case IDC_CONTINUE:
         return SZ_EVENT_CONTINUE;
@@ -27,20 +33,61 @@ LPCSTR WordOf(HWND hwnd, UINT id) {
     case IDC_RESTART:
         return SZ_EVENT_RESTART;
     case IDCANCEL:
-        // Escape or the close box: leave the way the dialog offers, never by going on where
-        // quitting is offered, and never by restarting Windows.
-        return GetDlgItem(hwnd, IDC_EXIT) ? SZ_EVENT_EXIT : SZ_EVENT_CONTINUE;
+        if (escape == Escape::kLeave && GetDlgItem(hwnd, IDC_EXIT)) {
+            return SZ_EVENT_EXIT;
+        }
+        return SZ_EVENT_CONTINUE;
     default:
         return nullptr;
     }
 }
 
-INT_PTR ModalProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+// Windows NT 3.51 ignores DS_CENTER: the dialog is centred on the setup frame here, or on the
+// work area when the frame is minimized, and kept on the screen.
+void CentreOnOwner(HWND hwnd) {
+    RECT area;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) { // NT 3.51 has no work area
+        SetRect(&area, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    }
+    RECT around = area;
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    if (owner && IsWindowVisible(owner) && !IsIconic(owner)) {
+        GetWindowRect(owner, &around);
+    }
+    RECT self;
+    GetWindowRect(hwnd, &self);
+    LONG width = self.right - self.left;
+    LONG height = self.bottom - self.top;
+    LONG left = around.left + (around.right - around.left - width) / 2;
+    LONG top = around.top + (around.bottom - around.top - height) / 2;
+    left = left + width > area.right ? area.right - width : left;
+    top = top + height > area.bottom ? area.bottom - height : top;
+    left = left < area.left ? area.left : left;
+    top = top < area.top ? area.top : top;
+    SetWindowPos(hwnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The dialog comes up centred, in front of whatever another program opened meanwhile (Program
+// Manager's group window), with the focus on its default button, so that Enter takes the safe
+// answer. FALSE: the focus is set here.
+BOOL InitModal(HWND hwnd) {
+    CentreOnOwner(hwnd);
+    SetForegroundWindow(hwnd);
+    LRESULT defId = SendMessageA(hwnd, DM_GETDEFID, 0, 0);
+    HWND button = HIWORD(defId) == DC_HASDEFID ? GetDlgItem(hwnd, LOWORD(defId)) : nullptr;
+    if (!button) {
+        return TRUE; // the dialog manager's choice: the first control
+    }
+    SetFocus(button);
+    return FALSE;
+}
+
+INT_PTR ModalProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, Escape escape) {
     switch (msg) {
     case WM_INITDIALOG:
-        return TRUE;
+        return InitModal(hwnd);
     case WM_COMMAND: {
-        LPCSTR szWord = WordOf(hwnd, LOWORD(wParam));
+        LPCSTR szWord = WordOf(hwnd, LOWORD(wParam), escape);
         if (szWord == nullptr || HIWORD(wParam) != BN_CLICKED) {
             return FALSE;
         }
@@ -48,11 +95,24 @@ INT_PTR ModalProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return TRUE;
     }
     case QVX_ANSWER:
-        // A word no button carries: reported as it stands.
+        // A word no button carries, reported as it stands; only setup's own thread sends it.
+        if (InSendMessage() || wParam != GetCurrentThreadId() || lParam == 0) {
+            return FALSE;
+        }
         EndDialog(hwnd, Report(reinterpret_cast<LPCSTR>(lParam)) ? IDOK : IDABORT);
         return TRUE;
     default:
         return FALSE;
+    }
+}
+
+// No C++ exception may unwind into the dialog manager: the dialog fails instead.
+INT_PTR Guarded(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, Escape escape) {
+    try {
+        return ModalProc(hwnd, msg, wParam, lParam, escape);
+    } catch (...) {
+        EndDialog(hwnd, IDABORT);
+        return TRUE;
     }
 }
 
@@ -61,24 +121,32 @@ INT_PTR ModalProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 extern "C" {
 
 INT_PTR CALLBACK FInfoDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return ModalProc(hwnd, msg, wParam, lParam);
+    return Guarded(hwnd, msg, wParam, lParam, Escape::kLeave);
 }
 
 INT_PTR CALLBACK FInfo0DlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return ModalProc(hwnd, msg, wParam, lParam);
+    return Guarded(hwnd, msg, wParam, lParam, Escape::kLeave);
 }
 
 INT_PTR CALLBACK FQuitDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    return ModalProc(hwnd, msg, wParam, lParam);
+    return Guarded(hwnd, msg, wParam, lParam, Escape::kGoBack);
 }
 
 // A modeless dialog has no buttons and stays up until setup removes it: it reports no event.
-INT_PTR CALLBACK FModelessDlgProc(HWND, UINT msg, WPARAM, LPARAM) {
-    if (msg == WM_INITDIALOG) {
+// It is up while setup works, so the pointer over it is the wait cursor.
+INT_PTR CALLBACK FModelessDlgProc(HWND hwnd, UINT msg, WPARAM, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        CentreOnOwner(hwnd);
         Report("");
         return TRUE;
+    case WM_SETCURSOR:
+        SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+        SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    default:
+        return FALSE;
     }
-    return FALSE;
 }
 
 } // extern "C"

@@ -34,7 +34,7 @@ void PostAnswer(HWND dialog, const std::string& word) {
             return;
         }
     }
-    PostMessageA(dialog, QVX_ANSWER, 0, reinterpret_cast<LPARAM>(word.c_str()));
+    PostMessageA(dialog, QVX_ANSWER, GetCurrentThreadId(), reinterpret_cast<LPARAM>(word.c_str()));
 }
 
 BOOL CALLBACK CollectText(HWND child, LPARAM lParam) {

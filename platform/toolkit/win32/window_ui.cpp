@@ -2,8 +2,10 @@
 // from the library's resources with its own procedures, the billboard's progress bar, message
 // boxes, the wait cursor, and program groups made by Program Manager over DDE. Everything runs
 // on setup's one thread; setup's message pump dispatches the frame's and the dialogs' messages.
+// Windows calls the procedures here: no C++ exception may leave one.
 #include "qvxcui/resource.h"
 #include "toolkit/core.h"
+#include "toolkit/win32/setup_res.h"
 #include "toolkit/win32/unseen.h"
 
 #include <commctrl.h>
@@ -19,7 +21,15 @@ constexpr DWORD kDdeTimeoutMs = 30000;
 // for the dialog that is coming up.
 HBITMAP g_bitmap = nullptr;
 const std::string* g_pendingAnswer = nullptr;
-bool g_pressDefault = false; // an unattended run's message box is coming up
+// The wait cursor is out (HShowWaitCursor, or the copy's billboard): the frame keeps it up.
+UINT g_busy = 0;
+// An unattended run answers every message box of setup's thread: the toolkit's and setup's own.
+HHOOK g_answerHook = nullptr;
+HMODULE g_library = nullptr; // qvxcui.dll, whose dialogs are answered through WM_ENTERIDLE
+
+// The copy gauge takes 16-bit positions (PBM_SETRANGE; Windows NT 3.51 and the first NT 4.0
+// have no PBM_SETRANGE32): a longer copy list is scaled to this.
+constexpr size_t kGaugeMost = 0xFFFF;
 
 // Presses the button whose word is the answer; a word no button carries goes to the procedure.
 void Answer(HWND dialog, const std::string& word) {
@@ -37,7 +47,8 @@ void Answer(HWND dialog, const std::string& word) {
             return;
         }
     }
-    SendMessageA(dialog, QVX_ANSWER, 0, reinterpret_cast<LPARAM>(word.c_str()));
+    // The procedure takes the word only from this thread, which it names.
+    SendMessageA(dialog, QVX_ANSWER, GetCurrentThreadId(), reinterpret_cast<LPARAM>(word.c_str()));
 }
 
 void PaintFrame(HWND hwnd) {
@@ -60,11 +71,17 @@ void PaintFrame(HWND hwnd) {
     EndPaint(hwnd, &paint);
 }
 
-LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+LRESULT FrameMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_PAINT:
         PaintFrame(hwnd);
         return 0;
+    case WM_SETCURSOR:
+        if (g_busy > 0 && LOWORD(lParam) == HTCLIENT) {
+            SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+            return TRUE;
+        }
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
     case WM_ENTERIDLE:
         // The modal dialog is up and waits for input: an unattended run answers it now.
         if (wParam == MSGF_DIALOGBOX && g_pendingAnswer) {
@@ -82,21 +99,39 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// A message box sends its owner no idle message: it is answered as it becomes active, by a
-// press of its default button that waits in its queue.
-LRESULT CALLBACK PressDefaultHook(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_ACTIVATE && g_pressDefault) {
-        g_pressDefault = false;
-        HWND box = reinterpret_cast<HWND>(wParam);
-        LRESULT id = SendMessageA(box, DM_GETDEFID, 0, 0);
-        WORD button = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDCANCEL;
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    try {
+        return FrameMessage(hwnd, msg, wParam, lParam);
+    } catch (...) {
+        PostQuitMessage(0); // setup leaves through its failure path
+        return 0;
     }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// A message box of this thread comes up: its default button is pressed by a message that waits
+// in its queue. The library's dialogs are answered through the frame instead.
+LRESULT CALLBACK AnswerHook(int code, WPARAM wParam, LPARAM lParam) {
+    constexpr const char* kAnswered = "QvxAnswered";
+    if (code == HCBT_DESTROYWND) {
+        RemovePropA(reinterpret_cast<HWND>(wParam), kAnswered);
+    } else if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[16] = "";
+        GetClassNameA(box, className, sizeof className);
+        HINSTANCE owner = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(box, GWLP_HINSTANCE));
+        if (lstrcmpA(className, "#32770") == 0 && (!g_library || owner != g_library) &&
+            !GetPropA(box, kAnswered)) {
+            SetPropA(box, kAnswered, box); // once, however often it is activated
+            LRESULT id = SendMessageA(box, DM_GETDEFID, 0, 0);
+            WORD button = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDCANCEL;
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        }
+    }
+    return CallNextHookEx(g_answerHook, code, wParam, lParam);
 }
 
 HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
-    return nullptr;
+    return nullptr; // a client only: nothing to answer, nothing that can throw
 }
 
 // One Program Manager command, e.g. "[CreateGroup(Mixer,1)]"; true when it was carried out.
@@ -123,6 +158,57 @@ bool ProgmanExecute(const std::string& command) {
     return ok;
 }
 
+// The shell's windows of a program group: top-level windows of other programs titled with the
+// group's name, or a path ending in it (Explorer's folder windows, Wine's too).
+struct GroupWindows {
+    std::string group;
+    int count = 0;
+};
+
+BOOL CALLBACK CountGroupWindow(HWND hwnd, LPARAM lParam) {
+    auto* windows = reinterpret_cast<GroupWindows*>(lParam);
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    char title[MAX_PATH] = "";
+    if (process != GetCurrentProcessId() && IsWindowVisible(hwnd) &&
+        GetWindowTextA(hwnd, title, sizeof title) > 0) {
+        std::string_view text(title);
+        std::string_view group(windows->group);
+        bool named = NameEquals(text, group) ||
+                     (text.size() > group.size() && text[text.size() - group.size() - 1] == '\\' &&
+                      NameEquals(text.substr(text.size() - group.size()), group));
+        windows->count += named ? 1 : 0;
+    }
+    return TRUE;
+}
+
+// Explorer opens the group's folder window a moment after it has carried out the command, in
+// front of setup. Setup waits for it (messages sent to its windows are still answered) and
+// takes the front back, so that its next dialog is not hidden. Program Manager shows the group
+// inside its own window: nothing comes, and the wait ends after a few seconds.
+void TakeFrontBackFromShell(HWND frame, std::string_view group) {
+    constexpr DWORD kLongestMs = 3000; // the shell is slow to start a folder window
+    constexpr DWORD kSettledMs = 300;  // no further window of the group comes
+    DWORD start = GetTickCount();
+    DWORD lastNew = start;
+    GroupWindows windows{std::string(group)};
+    int seen = 0;
+    while (GetTickCount() - start < kLongestMs) {
+        windows.count = 0;
+        EnumWindows(CountGroupWindow, reinterpret_cast<LPARAM>(&windows));
+        if (windows.count > seen) {
+            seen = windows.count;
+            lastNew = GetTickCount();
+        } else if (seen > 0 && GetTickCount() - lastNew >= kSettledMs) {
+            break;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_SENDMESSAGE);
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // answers what was sent, takes nothing
+    }
+    SetForegroundWindow(frame);
+}
+
 // An argument of a Program Manager command: quoted unless it carries quotes of its own.
 std::string DdeArgument(std::string_view text) {
     if (text.find('"') != std::string_view::npos) {
@@ -143,16 +229,37 @@ class WindowScreen : public Ui {
         WNDCLASSA frameClass{};
         frameClass.lpfnWndProc = FrameProc;
         frameClass.hInstance = instance_;
+        frameClass.hIcon = LoadIconA(instance_, MAKEINTRESOURCEA(IDI_SETUP));
+        if (!frameClass.hIcon) {
+            frameClass.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+        }
         frameClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         frameClass.lpszClassName = kFrameClass;
         RegisterClassA(&frameClass); // a second frame finds the class registered
-        frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, 640, 480, nullptr, nullptr, instance_, nullptr);
+        // The frame covers the work area, as setup frames do, and comes up the way the program
+        // was started (minimized from a shortcut that says so).
+        RECT area;
+        if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) { // NT 3.51 has no work area
+            SetRect(&area, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        }
+        frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, area.left, area.top,
+                                 area.right - area.left, area.bottom - area.top, nullptr, nullptr,
+                                 instance_, nullptr);
         if (frame_ && !Silent()) {
-            ShowWindow(frame_, SW_SHOWNORMAL);
+            STARTUPINFOA start{};
+            start.cb = sizeof start;
+            GetStartupInfoA(&start);
+            ShowWindow(frame_,
+                       (start.dwFlags & STARTF_USESHOWWINDOW) ? start.wShowWindow : SW_SHOWNORMAL);
             UpdateWindow(frame_);
         }
         return frame_;
+    }
+
+    void AnswerEveryMessageBox() override {
+        if (!g_answerHook) {
+            g_answerHook = SetWindowsHookExA(WH_CBT, AnswerHook, nullptr, GetCurrentThreadId());
+        }
     }
 
     HINSTANCE FrameInstance() override { return instance_; }
@@ -169,7 +276,9 @@ class WindowScreen : public Ui {
         if (library_) {
             FreeLibrary(library_);
             library_ = nullptr;
+            g_library = nullptr;
         }
+        g_busy = 0;
     }
 
     bool SetBitmap(UINT idBitmap) override {
@@ -178,6 +287,7 @@ class WindowScreen : public Ui {
         }
         HBITMAP bitmap = LoadBitmapA(library_, MAKEINTRESOURCEA(idBitmap));
         if (!bitmap) {
+            LibraryFault("it has no bitmap " + std::to_string(idBitmap));
             return false;
         }
         if (g_bitmap) {
@@ -200,6 +310,9 @@ class WindowScreen : public Ui {
         g_pendingAnswer = answer;
         INT_PTR result = DialogBoxParamA(library_, MAKEINTRESOURCEA(dialog.id), frame_, proc, 0);
         g_pendingAnswer = nullptr;
+        if (result == -1) {
+            LibraryFault("it has no dialog " + std::to_string(dialog.id));
+        }
         return result == IDOK;
     }
 
@@ -216,6 +329,7 @@ class WindowScreen : public Ui {
             window = CreateDialogParamA(library_, MAKEINTRESOURCEA(dialog.id), frame_, proc, 0);
         }
         if (!window) {
+            LibraryFault("it has no dialog " + std::to_string(dialog.id));
             return FALSE;
         }
         if (!Silent()) {
@@ -223,6 +337,9 @@ class WindowScreen : public Ui {
             UpdateWindow(window);
         }
         if (HWND gauge = GetDlgItem(window, IDC_GAUGE)) {
+            if (!gauge_) {
+                ++g_busy; // the copy runs while the gauge is up
+            }
             gauge_ = gauge;
         }
         return TRUE;
@@ -231,6 +348,7 @@ class WindowScreen : public Ui {
     void CloseModeless(HWND window) override {
         if (gauge_ && GetParent(gauge_) == window) {
             gauge_ = nullptr;
+            g_busy -= g_busy > 0 ? 1 : 0;
         }
         DestroyWindow(window);
     }
@@ -239,8 +357,13 @@ class WindowScreen : public Ui {
         if (!gauge_) {
             return;
         }
-        SendMessageA(gauge_, PBM_SETRANGE32, 0, static_cast<LPARAM>(total ? total : 1));
-        SendMessageA(gauge_, PBM_SETPOS, static_cast<WPARAM>(total ? done : 1), 0);
+        // An empty list is a full gauge; a long one is scaled to the 16-bit range.
+        size_t most = total == 0 ? 1 : (total < kGaugeMost ? total : kGaugeMost);
+        size_t at = total == 0
+                        ? 1
+                        : static_cast<size_t>(static_cast<unsigned long long>(done) * most / total);
+        SendMessageA(gauge_, PBM_SETRANGE, 0, MAKELPARAM(0, most));
+        SendMessageA(gauge_, PBM_SETPOS, static_cast<WPARAM>(at), 0);
         UpdateWindow(GetParent(gauge_));
     }
 
@@ -250,25 +373,21 @@ class WindowScreen : public Ui {
         }
         std::string body(text);
         std::string title(caption);
-        // An unattended run must not wait for a person: the box is shown and its default
-        // button pressed.
-        HHOOK hook = nullptr;
-        if (Core().unattended) {
-            hook = SetWindowsHookExA(WH_CBT, PressDefaultHook, nullptr, GetCurrentThreadId());
-            g_pressDefault = hook != nullptr;
-        }
+        // An unattended run's hook presses the box's default button; the log has it already.
         ToolkitBoxComing();
         ::MessageBoxA(frame_, body.c_str(), title.c_str(), style);
-        g_pressDefault = false;
-        if (hook) {
-            UnhookWindowsHookEx(hook);
-        }
     }
 
-    HCURSOR WaitCursor() override { return SetCursor(LoadCursorA(nullptr, IDC_WAIT)); }
+    HCURSOR WaitCursor() override {
+        ++g_busy;
+        return SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    }
 
     BOOL RestoreCursor(HCURSOR cursor) override {
-        SetCursor(cursor);
+        g_busy -= g_busy > 0 ? 1 : 0;
+        if (g_busy == 0) {
+            SetCursor(cursor);
+        }
         return TRUE;
     }
 
@@ -280,8 +399,12 @@ class WindowScreen : public Ui {
 
     bool ShowGroup(std::string_view group, std::string_view command, std::string& folder) override {
         folder.clear();
-        return ProgmanExecute("[ShowGroup(" + DdeArgument(group) + "," + std::string(command) +
-                              ",1)]");
+        if (!ProgmanExecute("[ShowGroup(" + DdeArgument(group) + "," + std::string(command) +
+                            ",1)]")) {
+            return false;
+        }
+        TakeFrontBackFromShell(frame_, group);
+        return true;
     }
 
     bool AddItem(std::string_view, std::string_view item, std::string_view command,
@@ -295,7 +418,18 @@ class WindowScreen : public Ui {
   private:
     HMODULE Library() {
         if (!library_) {
-            library_ = LoadLibraryA(std::string(qvxcui::kLibraryName).c_str());
+            std::string name(qvxcui::kLibraryName);
+            // A damaged file is reported here, not in a system box nobody answers.
+            UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+            library_ = LoadLibraryA(name.c_str());
+            DWORD error = GetLastError();
+            SetErrorMode(mode);
+            g_library = library_;
+            if (!library_) {
+                LibraryFault(error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
+                                 ? std::string("the file cannot be found")
+                                 : "the file is damaged (error " + std::to_string(error) + ")");
+            }
         }
         return library_;
     }
@@ -305,14 +439,32 @@ class WindowScreen : public Ui {
         if (!Library()) {
             return nullptr;
         }
-        return reinterpret_cast<DLGPROC>(
+        DLGPROC proc = reinterpret_cast<DLGPROC>(
             reinterpret_cast<void*>(GetProcAddress(library_, dialog.procedure)));
+        if (!proc) {
+            LibraryFault("it has no procedure " + std::string(dialog.procedure));
+        }
+        return proc;
+    }
+
+    // Without its dialog library setup cannot show even its error dialog: a plain message box
+    // says why, once, before setup leaves through its failure path.
+    void LibraryFault(const std::string& why) {
+        if (libraryFaultShown_) {
+            return;
+        }
+        libraryFaultShown_ = true;
+        std::string text = "Setup cannot use its dialog library " +
+                           std::string(qvxcui::kLibraryName) + ": " + why +
+                           ".\n\nCopy the files of the setup disk again, then run Setup again.";
+        ::MessageBoxA(frame_, text.c_str(), "Setup", MB_ICONHAND | MB_OK);
     }
 
     HINSTANCE instance_ = nullptr;
     HWND frame_ = nullptr;
     HMODULE library_ = nullptr;
     HWND gauge_ = nullptr;
+    bool libraryFaultShown_ = false;
 };
 
 } // namespace
