@@ -5,6 +5,7 @@
 // emulated machine: a difference that is Wine's is named below with its reason and printed; any
 // other difference, a crash or a call into a function Wine lacks fails.
 #include "support/test_machine.h"
+#include "wine/deploy_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,8 @@ std::string MissingForWine(const std::vector<std::string>& win32Files) {
         return "this kernel cannot run 32-bit programs (" + kWine.string() + " does not start)";
     if (Shell("command -v Xvfb >/dev/null 2>&1") != 0)
         return "Xvfb is not installed";
+    if (Shell("command -v xev >/dev/null 2>&1 && command -v xprop >/dev/null 2>&1") != 0)
+        return "xev and xprop are not installed (x11-utils)";
     for (const std::string& name : win32Files) {
         if (!fs::exists(kWin32Dir / name))
             return kWin32Dir.string() + "/" + name +
@@ -195,14 +198,17 @@ std::vector<std::string> KeysToExport(const std::vector<Written>& written,
 
 // A sample machine, changed where a row says so. Both runs get the same changed image.
 struct Scenario {
-    const char* name;     // the test's name
-    const char* machine;  // folder of machines/
-    const char* answers;  // ANSWERS.INI on the disk; nullptr: the image's own
-    const char* driver;   // the sound driver's settings; nullptr: the image's own
-    const char* registry; // REGEDIT4 lines for the image's registry; "[-KEY]" removes a key
-    const char* diskFile; // a file of the install disk that is damaged; nullptr: none
-    const char* diskText; // what it holds then; nullptr: it is missing
-    const char* hostPath; // the dialogs and message boxes of the host run: what the row is for
+    const char* name;         // the test's name
+    const char* machine;      // folder of machines/
+    const char* answers;      // ANSWERS.INI on the disk; nullptr: the image's own
+    const char* driver;       // the sound driver's settings; nullptr: the image's own
+    const char* registry;     // REGEDIT4 lines for the image's registry; "[-KEY]" removes a key
+    const char* diskFile;     // a file of the install disk that is damaged; nullptr: none
+    const char* diskText;     // what it holds then; nullptr: it is missing
+    const char* hostPath;     // the dialogs and message boxes of the host run: what the row is for
+    unsigned exitCode;        // of both runs, whole
+    const char* options = ""; // more of the command line: "/log:C:\\NAME" (the log both runs
+                              // keep and are compared by), /norestart, /silent (nothing shown)
 };
 
 void PrintTo(const Scenario& row, std::ostream* out) {
@@ -213,38 +219,41 @@ const char kUserMidiMap[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap";
 
 const char kComplete[] = "5100 100 5000 700";
+const char kRestart[] = "[Answers]\n100=CONTINUE\n700=RESTART\n";
+const char kDeploy[] = "/log:C:\\SETUP.LOG /norestart /silent";
 const char kGarbledModemInf[] = "[Manufacturer]\nMfg="
                                 "MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM"
                                 "MMMMMMMMMMMMMMMMMMMMMMMMMMMMM"
                                 "MMMM\n";
 
 const Scenario kScenarios[] = {
-    {"nt40", "nt40", nullptr, nullptr, "", nullptr, nullptr, kComplete},
-    {"nt351", "nt351", nullptr, nullptr, "", nullptr, nullptr, kComplete},
-    {"nt40modem", "nt40-modem", nullptr, nullptr, "", nullptr, nullptr, kComplete},
+    {"nt40", "nt40", nullptr, nullptr, "", nullptr, nullptr, kComplete, 0},
+    {"nt351", "nt351", nullptr, nullptr, "", nullptr, nullptr, kComplete, 0},
+    {"nt40modem", "nt40-modem", nullptr, nullptr, "", nullptr, nullptr, kComplete, 0},
     // A sound device is already there (a wave device under Wine): refused, nothing copied.
-    {"nt40wave", "nt40-wave", nullptr, nullptr, "", nullptr, nullptr, "5100 600"},
+    {"nt40wave", "nt40-wave", nullptr, nullptr, "", nullptr, nullptr, "5100 600", 1603},
     {"QuitFromWelcome", "nt40", "[Answers]\n100=CANCEL\n200=EXIT\n", nullptr, "", nullptr, nullptr,
-     "5100 100 200"},
+     "5100 100 200", 1602},
     {"QuitDeclined", "nt40", "[Answers]\n100=EXIT,CONTINUE\n200=CONTINUE\n", nullptr, "", nullptr,
-     nullptr, "5100 100 200 100 5000 700"},
-    {"RestartAsked", "nt351", "[Answers]\n700=RESTART\n", nullptr, "", nullptr, nullptr, kComplete},
+     nullptr, "5100 100 200 100 5000 700", 0},
+    {"RestartAsked", "nt351", "[Answers]\n700=RESTART\n", nullptr, "", nullptr, nullptr, kComplete,
+     1641},
     {"DriverCancelsInstall", "nt40", nullptr,
-     "[Driver]\nInstall=0\n[Parameters]\nCurrentProduct=7\n", "", nullptr, nullptr,
-     "5100 100 5000"},
+     "[Driver]\nInstall=0\n[Parameters]\nCurrentProduct=7\n", "", nullptr, nullptr, "5100 100 5000",
+     1603},
     {"DriverCancelsConfigure", "nt40", nullptr,
      "[Driver]\nInstall=2\nQueryConfigure=1\nConfigure=0\n[Parameters]\nCurrentProduct=7\n", "",
-     nullptr, nullptr, "5100 100 5000"},
+     nullptr, nullptr, "5100 100 5000", 1603},
     {"DriverConfigured", "nt351", nullptr,
      "[Driver]\nInstall=2\nQueryConfigure=1\nConfigure=1\n[Parameters]\nCurrentProduct=8\n", "",
-     nullptr, nullptr, kComplete},
+     nullptr, nullptr, kComplete, 0},
     // The card data file has no section for the model: the FM synthesizer is the instrument.
     {"UnknownModel", "nt40", nullptr, "[Driver]\nInstall=1\n[Parameters]\nCurrentProduct=9\n", "",
-     nullptr, nullptr, kComplete},
+     nullptr, nullptr, kComplete, 0},
     // No per-user MIDI mapper key: the registration fails and dialog 900 ends setup.
     {"RegistrationFails", "nt40", nullptr, nullptr,
      "[-HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap]\n",
-     nullptr, nullptr, "5100 100 5000 900"},
+     nullptr, nullptr, "5100 100 5000 900", 1603},
     // A machine that had a sound driver before: its lists, mapping and MIDI resources stay or are
     // overwritten as on Windows.
     {"ExistingResources", "nt40", nullptr, nullptr,
@@ -254,20 +263,30 @@ const Scenario kScenarios[] = {
      "\"Mapping Name\"=\"Old Map\"\n\n"
      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\MediaResources\\MIDI\\"
      "TONEBAY.DLL<0000>]\n\"Active\"=\"1\"\n\"FriendlyName\"=\"Old FM\"\n",
-     nullptr, nullptr, kComplete},
+     nullptr, nullptr, kComplete, 0},
     // The machine has no serial ports: the modem's message box, then setup goes on.
     {"NoSerialPorts", "nt40-modem", nullptr, nullptr,
      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Serial\\Parameters]\n", nullptr,
      nullptr,
-     "5100 100 5000 700 box:Please add COM2 by \"Ports\" in \"Control Panel\" after setup."},
+     "5100 100 5000 700 box:Please add COM2 by \"Ports\" in \"Control Panel\" after setup.", 0},
     // Damaged install disks: a file that setup.inf lists, or setup.inf itself, is missing; the
     // modem INF is garbled.
-    {"NoSetupInf", "nt40", nullptr, nullptr, "", "SETUP.INF", nullptr, "400"},
-    {"NoDriverFile", "nt40", nullptr, nullptr, "", "TONEBAY.SYS", nullptr, "5100 100 400"},
-    {"NoCardData", "nt40", nullptr, nullptr, "", "QVHWCTL.DAT", nullptr, "5100 100 400"},
-    {"NoModemInf", "nt40-modem", nullptr, nullptr, "", "QVMODEM.INF", nullptr, "5100 100 400"},
+    {"NoSetupInf", "nt40", nullptr, nullptr, "", "SETUP.INF", nullptr, "400", 1603},
+    {"NoDriverFile", "nt40", nullptr, nullptr, "", "TONEBAY.SYS", nullptr, "5100 100 400", 1603},
+    {"NoCardData", "nt40", nullptr, nullptr, "", "QVHWCTL.DAT", nullptr, "5100 100 400", 1603},
+    {"NoModemInf", "nt40-modem", nullptr, nullptr, "", "QVMODEM.INF", nullptr, "5100 100 400",
+     1603},
     {"GarbledModemInf", "nt40-modem", nullptr, nullptr, "", "QVMODEM.INF", kGarbledModemInf,
-     "5100 100 5000 700 box:File error! Modem can't be installed."},
+     "5100 100 5000 700 box:File error! Modem can't be installed.", 0},
+    // An administrator's runs: logged, silent, never restarting; finished, quit, and an answers
+    // line that fits no dialog.
+    {"nt40Deployed", "nt40", kRestart, nullptr, "", nullptr, nullptr, kComplete, 3010, kDeploy},
+    {"nt40modemDeployed", "nt40-modem", kRestart, nullptr, "", nullptr, nullptr, kComplete, 3010,
+     kDeploy},
+    {"DeploymentQuit", "nt40", "[Answers]\n100=CANCEL\n200=EXIT\n", nullptr, "", nullptr, nullptr,
+     "5100 100 200", 1602, kDeploy},
+    {"DeploymentAnswersFitNoDialog", "nt40", "[Answers]\n100=CONTINUE\n123=CONTINUE\n", nullptr, "",
+     nullptr, nullptr, "400", 1603, kDeploy},
 };
 
 // Every key setup may write, read back from Wine even where the host run wrote nothing.
@@ -375,27 +394,52 @@ std::string StagedRegistry(const fs::path& regFile, const std::string& rowLines)
 // ---------------------------------------------------------------------------------------------
 // The two runs
 
+// Setup's command line, less the program, as shell words.
+std::string SetupArguments(const Scenario& row) {
+    std::string arguments = "'/answers:A:\\ANSWERS.INI'";
+    std::istringstream options(row.options);
+    for (std::string option; options >> option;)
+        arguments += " " + Quote(option);
+    return arguments;
+}
+
+// The file name of the row's log on C: ("" when it keeps none).
+std::string LogName(const Scenario& row) {
+    const std::string options = row.options, flag = "/log:C:\\";
+    size_t at = options.find(flag);
+    if (at == std::string::npos)
+        return "";
+    at += flag.size();
+    return options.substr(at, options.find(' ', at) - at);
+}
+
 struct HostRun {
-    int exitCode = -1;
+    int status = -1;         // the runner's: the low byte of the exit code once all is saved
+    long long exitCode = -1; // setup's, whole, from the report
     winemu::Registry before;
     winemu::Registry after;
     nlohmann::json report;
+    std::string log;
 };
 
-HostRun RunOnHost(const fs::path& image, const fs::path& work) {
+HostRun RunOnHost(const Scenario& row, const fs::path& image, const fs::path& work) {
     const fs::path copy = work / "host";
     fs::remove_all(copy);
     fs::copy(image, copy, fs::copy_options::recursive);
     HostRun run;
     run.before = winemu::Registry::FromRegText(testsupport::ReadHostFile(copy / "registry.reg"),
                                                "registry.reg");
-    run.exitCode = Shell(Quote(SOUNDSETUP_SETUP_EXE) + " --machine " + Quote(copy.string()) +
-                         " --report " + Quote((work / "host.json").string()) +
-                         " -- '/answers:A:\\ANSWERS.INI' >/dev/null 2>&1 </dev/null");
+    run.status = Shell(Quote(SOUNDSETUP_SETUP_EXE) + " --machine " + Quote(copy.string()) +
+                       " --report " + Quote((work / "host.json").string()) + " -- " +
+                       SetupArguments(row) + " >/dev/null 2>&1 </dev/null");
     run.after = winemu::Registry::FromRegText(testsupport::ReadHostFile(copy / "registry.reg"),
                                               "registry.reg");
     run.report =
         nlohmann::json::parse(testsupport::ReadHostFile(work / "host.json"), nullptr, false);
+    if (run.report.is_object() && run.report["exit_code"].is_number())
+        run.exitCode = run.report["exit_code"].get<long long>();
+    if (!LogName(row).empty())
+        run.log = testsupport::ReadHostFile(copy / "drives" / "C" / LogName(row));
     return run;
 }
 
@@ -407,6 +451,8 @@ struct WineRun {
     std::string output;
     double seconds = 0;        // the whole run: prefix, registry, setup, reading back
     double programSeconds = 0; // setup alone
+    std::string windows;       // each window put on the screen, a line each
+    std::string log;
 };
 
 std::set<std::string> ReadLines(const fs::path& file) {
@@ -463,7 +509,7 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     command += " --regdump " + Quote((kWin32Dir / "wine" / "regdump.exe").string());
     for (const std::string& key : keys)
         command += " --dump " + Quote(key);
-    command += " -- 'A:\\SETUP.EXE' '/answers:A:\\ANSWERS.INI'";
+    command += " --windows -- 'A:\\SETUP.EXE' " + SetupArguments(row);
     WineRun run;
     auto start = std::chrono::steady_clock::now();
     int status = Shell(command + " >" + Quote((work / "wine-run.log").string()) + " 2>&1");
@@ -478,6 +524,9 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     run.output = testsupport::ReadHostFile(work / "wine" / "stderr");
     run.programSeconds =
         std::atof(testsupport::ReadHostFile(work / "wine" / "program_ms").c_str()) / 1000;
+    run.windows = testsupport::ReadHostFile(work / "wine" / "windows");
+    if (!LogName(row).empty())
+        run.log = testsupport::ReadHostFile(work / "wine" / "prefix" / "drive_c" / LogName(row));
 
     run.before = winemu::Registry::FromRegText(
         testsupport::ReadHostFile(work / "wine" / "registry.before"), "Wine's registry.before");
@@ -519,8 +568,9 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
 
     testsupport::TestImage scratch;
     const fs::path image = StageImage(row, scratch.Dir());
-    HostRun host = RunOnHost(image, scratch.Dir());
-    ASSERT_EQ(host.exitCode, 0);
+    HostRun host = RunOnHost(row, image, scratch.Dir());
+    ASSERT_EQ(host.exitCode, static_cast<long long>(row.exitCode));
+    ASSERT_EQ(host.status, static_cast<int>(row.exitCode & 0xFF)) << "the host run was not saved";
     std::string dialogs;
     for (const auto& dialog : host.report["dialogs"])
         dialogs += (dialogs.empty() ? "" : " ") + std::to_string(dialog["id"].get<int>());
@@ -540,10 +590,24 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
     EXPECT_FALSE(WineAborted(wine.output)) << wine.output;
     ASSERT_EQ(wine.exitCode, host.exitCode) << wine.output;
 
-    // Where a file the host run made lies under Wine.
+    // A silent run shows nothing; any other shows its windows. The log tells the host run's
+    // events, in its order, and ends with the exit code.
+    const bool silent = std::string(row.options).find("/silent") != std::string::npos;
+    EXPECT_EQ(wine.windows.empty(), silent) << "windows put on the screen:\n" << wine.windows;
     std::string windowsDirectory = IniValue(image / "machine.ini", "WindowsDirectory");
     if (windowsDirectory.empty())
         windowsDirectory = "C:\\WINNT";
+    if (!LogName(row).empty()) {
+        std::vector<std::string> events = deploychecks::LogEvents(wine.log);
+        ASSERT_FALSE(events.empty()) << "no log under Wine";
+        EXPECT_EQ(events.back().rfind("end: exit code " + std::to_string(row.exitCode) + " (", 0),
+                  0u)
+            << events.back();
+        EXPECT_EQ(deploychecks::CompareLogs(host.log, windowsDirectory, wine.log, "C:\\windows"),
+                  "");
+    }
+
+    // Where a file the host run made lies under Wine.
     std::set<std::string> placesUsed;
     auto underWine = [&](std::string path) {
         for (const NamedPlace& place : kNamedPlaces) {
@@ -608,6 +672,8 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
         for (const auto& item : group["items"])
             hostFiles.insert(underWine(item["shortcut"].get<std::string>()));
     }
+    if (!LogName(row).empty())
+        hostFiles.insert(Lower("C:\\" + LogName(row)));
     for (const std::string& file : hostFiles)
         EXPECT_EQ(wine.filesAdded.count(file), 1u) << file << " was not made under Wine";
     for (const std::string& file : wine.filesAdded) {
