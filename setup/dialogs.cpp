@@ -104,6 +104,9 @@ void AbortSetup(void) {
     // Once the path has been entered, a failure inside it goes straight to the end.
     if (!fFatal) {
         fFatal = 1;
+        // An orderly termination that this failure broke off is not this path's own: a failure
+        // from here on must still reach this path's termination.
+        fTerminating = 0;
         KillAllDialogs();
         for (;;) {
             SzShowDialog(SZ_DIALOG_LIBRARY, 400, "FInfo0DlgProc", 0, 0, szEvent, 15);
