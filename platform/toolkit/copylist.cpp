@@ -107,11 +107,14 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) {
     if (full.empty()) {
         return FALSE;
     }
-    std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full);
+    std::string why;
+    std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full, &why);
     if (!inf) {
+        toolkit::CurrentHost().Note("Setup cannot read " + full + ": " + why + ".\n");
         return FALSE;
     }
     toolkit::Core().inf = std::move(inf);
+    toolkit::Core().infPath = full;
     return TRUE;
 }
 
@@ -120,7 +123,8 @@ void WINAPI ResetCopyList(void) {
     toolkit::Core().copyList.clear();
 }
 
-// A section that setup.inf does not have queues nothing.
+// A section that setup.inf does not have fails the call: the files it should have named would
+// otherwise be missing from the install without a word.
 BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) {
     toolkit::CallScope call(
         "FAddSectionFilesToCopyList",
@@ -137,7 +141,9 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
     }
     auto found = state.inf->find(section);
     if (found == state.inf->end()) {
-        return TRUE;
+        toolkit::CurrentHost().Note(state.infPath + " has no section [" + std::string(section) +
+                                    "]: Setup cannot tell which files to copy.\n");
+        return FALSE;
     }
     for (const std::string& file : found->second) {
         state.copyList.push_back({file, toolkit::WithBackslash(std::string(src)),

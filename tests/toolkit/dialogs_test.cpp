@@ -181,9 +181,11 @@ TEST_F(DialogTest, RunnersAnswersFileIsUsedWithoutTheOption) {
 }
 
 TEST_F(DialogTest, OptionIsReadFromTheMachinesDisk) {
-    image.File("A:\\ANS\\MY ANSWERS.INI", "[answers]\n100=EXIT\n");
+    // Lines that end in a lone CR, as Windows reads them.
+    image.File("A:\\ANS\\MY ANSWERS.INI", "[answers]\r100=EXIT\r700=RESTART");
     Start("/ANSWERS:\"A:\\ans\\my answers.ini\"");
     EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "EXIT");
+    EXPECT_EQ(ShowAndRead(700, "FInfoDlgProc"), "RESTART");
 }
 
 TEST_F(DialogTest, MissingAnswersFileStopsStartUpWithAMessage) {
