@@ -145,8 +145,8 @@ TEST_P(FaultSweep, EveryCallFailedInTurnEndsCleanlyAndAsRecorded) {
             // A second failure inside the fatal path: the fatal-error dialog cannot be shown.
             // The path still ends the toolkit, and shows no second fatal-error dialog.
             if (std::optional<std::string> fatal = FatalDialogCall(run)) {
-                testsupport::ChildResult second = RunWithFault(
-                    path, {{api, "#" + std::to_string(n)}, {"FDoDialogExt", *fatal}});
+                testsupport::ChildResult second =
+                    RunWithFault(path, {{api, "#" + std::to_string(n)}, {"FDoDialogExt", *fatal}});
                 std::string both = site + " FDoDialogExt" + *fatal;
                 got[prefix + both] = Outcome(second);
                 EXPECT_EQ(0, second.exitCode) << both;
