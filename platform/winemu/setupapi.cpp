@@ -525,25 +525,39 @@ std::string RootPath(std::string_view root, const std::string& hkrPath) {
     return "";
 }
 
-// The fields of a registry line, with a key (which such lines rarely have) as the first.
-std::vector<std::string> RegLineFields(const InfLine& line) {
+// The fields of a registry line, with a key (which such lines rarely have) as the first, each
+// with its %strkey% tokens replaced: Windows substitutes every field, flags and root included.
+std::vector<std::string> RegLineFields(const InfFile& inf, const InfLine& line) {
     std::vector<std::string> f;
     if (!line.key.empty())
-        f.push_back(line.key);
-    f.insert(f.end(), line.fields.begin(), line.fields.end());
+        f.push_back(inf.Subst(line.key));
+    for (const std::string& field : line.fields)
+        f.push_back(inf.Subst(field));
     return f;
 }
 
 // The key path of a registry line's root and subkey; "" for an empty line or an unknown root.
-std::string LineKeyPath(const InfFile& inf, const std::vector<std::string>& f,
-                        const std::string& hkrPath) {
+std::string LineKeyPath(const std::vector<std::string>& f, const std::string& hkrPath) {
     if (f.empty())
         return "";
     std::string root = RootPath(Trim(f[0]), hkrPath);
     if (root.empty())
         return "";
-    std::string subkey = f.size() > 1 ? inf.Subst(f[1]) : "";
+    std::string subkey = f.size() > 1 ? f[1] : "";
     return subkey.empty() ? root : root + "\\" + subkey;
+}
+
+// The key of a full path, created where missing, through the registry functions: what an INF
+// writes meets the limits on names and depth that every program's writes meet.
+LONG CreateKeyByPath(const std::string& keyPath, HKEY& key) {
+    size_t slash = keyPath.find('\\');
+    std::string rootName = keyPath.substr(0, slash);
+    HKEY root = NameEquals(rootName, "HKEY_LOCAL_MACHINE")  ? HKEY_LOCAL_MACHINE
+                : NameEquals(rootName, "HKEY_CURRENT_USER") ? HKEY_CURRENT_USER
+                                                            : HKEY_USERS;
+    std::string subkey = slash == std::string::npos ? "" : keyPath.substr(slash + 1);
+    return RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                           nullptr);
 }
 
 void DeleteValue(winemu::Registry& reg, const std::string& keyPath, const std::string& name) {
@@ -559,13 +573,13 @@ void DeleteValue(winemu::Registry& reg, const std::string& keyPath, const std::s
 // One DelReg line: root, subkey[, value name]. Without a value name the key goes with
 // everything below it.
 void ApplyDelRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
-    std::vector<std::string> f = RegLineFields(line);
-    std::string keyPath = LineKeyPath(inf, f, hkrPath);
+    std::vector<std::string> f = RegLineFields(inf, line);
+    std::string keyPath = LineKeyPath(f, hkrPath);
     if (keyPath.empty())
         return;
     winemu::Registry& reg = Current().Reg();
     if (f.size() > 2)
-        DeleteValue(reg, keyPath, inf.Subst(f[2]));
+        DeleteValue(reg, keyPath, f[2]);
     else if (keyPath != hkrPath && f.size() > 1 && !Trim(f[1]).empty())
         reg.Delete(keyPath);
 }
@@ -590,38 +604,15 @@ DWORD RegTypeOf(DWORD flags) {
     }
 }
 
-// One AddReg line: root, subkey, value name, flags, value...
-void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
-    std::vector<std::string> f = RegLineFields(line);
-    std::string keyPath = LineKeyPath(inf, f, hkrPath);
-    if (keyPath.empty())
-        return;
-    winemu::Registry& reg = Current().Reg();
-    if (f.size() <= 2) {
-        reg.Create(keyPath);
-        return;
-    }
-    std::string name = inf.Subst(f[2]);
-    DWORD flags = f.size() > 3 ? ParseNumber(f[3]).value_or(0) : 0;
-    if (flags & FLG_ADDREG_DELVAL) {
-        DeleteValue(reg, keyPath, name);
-        return;
-    }
-    reg.Create(keyPath);
-    if (flags & FLG_ADDREG_KEYONLY)
-        return;
-    bool exists = reg.Value(keyPath, name) != nullptr;
-    if ((flags & FLG_ADDREG_NOCLOBBER) && exists)
-        return;
-    if ((flags & FLG_ADDREG_OVERWRITEONLY) && !exists)
-        return;
-
-    std::vector<std::string> values(f.begin() + std::min<size_t>(4, f.size()), f.end());
+// The data of an AddReg line's values (the fields after the flags) for its type.
+std::vector<BYTE> AddRegData(const winemu::Registry& reg, const std::string& keyPath,
+                             const std::string& name, DWORD flags,
+                             const std::vector<std::string>& values) {
     DWORD type = RegTypeOf(flags);
     std::vector<BYTE> data;
     if (flags & FLG_ADDREG_BINVALUETYPE) {
         if (type == REG_DWORD && values.size() <= 1) {
-            DWORD v = values.empty() ? 0 : ParseNumber(inf.Subst(values[0])).value_or(0);
+            DWORD v = values.empty() ? 0 : ParseNumber(values[0]).value_or(0);
             for (int i = 0; i < 4; ++i)
                 data.push_back(static_cast<BYTE>(v >> (8 * i)));
         } else {
@@ -630,8 +621,8 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
                     static_cast<BYTE>(std::strtoul(Trim(v).c_str(), nullptr, 16) & 0xFF));
         }
     } else if (type == REG_MULTI_SZ) {
-        if ((flags & FLG_ADDREG_APPEND) && exists) {
-            const auto* old = reg.Value(keyPath, name);
+        const winemu::RegValue* old = reg.Value(keyPath, name);
+        if ((flags & FLG_ADDREG_APPEND) && old) {
             data = old->data;
             while (!data.empty() && data.back() == 0)
                 data.pop_back();
@@ -639,14 +630,47 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
                 data.push_back(0);
         }
         for (const auto& v : values) {
-            auto s = StringBytes(inf.Subst(v));
+            auto s = StringBytes(v);
             data.insert(data.end(), s.begin(), s.end());
         }
         data.push_back(0);
     } else {
-        data = StringBytes(values.empty() ? "" : inf.Subst(values[0]));
+        data = StringBytes(values.empty() ? "" : values[0]);
     }
-    reg.Set(keyPath, name, type, std::move(data));
+    return data;
+}
+
+// One AddReg line: root, subkey, value name, flags, value... Keys and values are written through
+// the registry functions; their error ends the install, as it ends Windows' own.
+LONG ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
+    std::vector<std::string> f = RegLineFields(inf, line);
+    std::string keyPath = LineKeyPath(f, hkrPath);
+    if (keyPath.empty())
+        return ERROR_SUCCESS;
+    winemu::Registry& reg = Current().Reg();
+    std::string name = f.size() > 2 ? f[2] : "";
+    DWORD flags = f.size() > 3 ? ParseNumber(f[3]).value_or(0) : 0;
+    if (f.size() > 2 && (flags & FLG_ADDREG_DELVAL)) {
+        DeleteValue(reg, keyPath, name);
+        return ERROR_SUCCESS;
+    }
+    HKEY key = nullptr;
+    LONG result = CreateKeyByPath(keyPath, key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    bool exists = reg.Value(keyPath, name) != nullptr;
+    bool write = f.size() > 2 && !(flags & FLG_ADDREG_KEYONLY) &&
+                 !((flags & FLG_ADDREG_NOCLOBBER) && exists) &&
+                 !((flags & FLG_ADDREG_OVERWRITEONLY) && !exists);
+    if (write) {
+        std::vector<std::string> values(f.begin() + std::min<size_t>(4, f.size()), f.end());
+        std::vector<BYTE> data = AddRegData(reg, keyPath, name, flags, values);
+        DWORD cb = static_cast<DWORD>(data.size());
+        data.push_back(0); // the byte after the count, which a string's writer may look at
+        result = RegSetValueExA(key, name.c_str(), 0, RegTypeOf(flags), data.data(), cb);
+    }
+    RegCloseKey(key);
+    return result;
 }
 
 // The install section as Windows NT on x86 picks it: the ".NTx86" decorated one, else the ".NT"
@@ -718,10 +742,13 @@ BOOL InstallDevice(DeviceList& list, Element& e) {
             for (const auto& name : line.fields) {
                 const auto* regLines = inf->Section(inf->Subst(name));
                 for (size_t i = 0; regLines && i < regLines->size(); ++i) {
-                    if (add)
-                        ApplyAddRegLine(*inf, (*regLines)[i], driverKey);
-                    else
+                    if (!add) {
                         ApplyDelRegLine(*inf, (*regLines)[i], driverKey);
+                        continue;
+                    }
+                    LONG result = ApplyAddRegLine(*inf, (*regLines)[i], driverKey);
+                    if (result != ERROR_SUCCESS)
+                        return Fail(static_cast<DWORD>(result));
                 }
             }
         }

@@ -105,6 +105,19 @@ TEST(ModemScenario, EachFailureShowsItsMessageAndSetupGoesOn) {
         std::string message;
     };
     const std::string longModels = "[Manufacturer]\nMfg=" + std::string(99, 'M') + "\n";
+    // Registry lines beyond Windows' limits: refused when written, so the image still boots.
+    const std::string sample = testsupport::ReadHostFile(
+        fs::path(SOUNDSETUP_SOURCE_DIR) / "machines/nt40-modem/drives/A/QVMODEM.INF");
+    auto withLine = [&](const std::string& line) {
+        std::string inf = sample;
+        return inf.replace(inf.find("[All]\n"), 6, "[All]\n" + line + "\n");
+    };
+    std::string deep = "L";
+    for (int i = 0; i < 600; ++i)
+        deep += "\\L";
+    const std::string longKey = withLine("HKR, " + std::string(256, 'k') + ", v,, \"x\"");
+    const std::string deepKey = withLine("HKR, " + deep + ", v,, \"x\"");
+    const std::string longValue = withLine("HKR,, " + std::string(16384, 'v') + ",, \"x\"");
     const Row rows[] = {
         {"overlong model section", {}, longModels.c_str(), "File error! Modem can't be installed."},
         {"device installer", {{"SetupDiSelectOEMDrv", "*"}}, nullptr, notInstalled},
@@ -118,6 +131,9 @@ TEST(ModemScenario, EachFailureShowsItsMessageAndSetupGoesOn) {
          "%M% = Inst, OTHER_MODEM\n",
          notInstalled},
         {"modem class entries", {{"RegSetValueExA", "AttachedTo"}}, nullptr, notInstalled},
+        {"key name over 255 characters", {}, longKey.c_str(), notInstalled},
+        {"key over 512 levels deep", {}, deepKey.c_str(), notInstalled},
+        {"value name over 16383 characters", {}, longValue.c_str(), notInstalled},
         {"serial port",
          {{"RegQueryValueExA", "DosDevices"}},
          nullptr,
