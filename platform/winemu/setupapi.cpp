@@ -3,6 +3,7 @@
 // selection from the INF files of a directory, registration and the default class installer
 // for DIF_INSTALLDEVICE (driver key under the class key, AddReg lines, Enum entry).
 #include "winemu/machine.h"
+#include "winemu/profile.h"
 #include "winemu/setupapi_trace.h"
 
 #include <setupapi.h>
@@ -261,7 +262,7 @@ std::optional<InfFile> LoadInf(std::string_view winPath) {
         return std::nullopt;
     std::stringstream ss;
     ss << in.rdbuf();
-    std::string text = ss.str();
+    std::string text = winemu::AnsiText(m.Config().codePage, ss.str());
 
     InfFile inf;
     inf.winPath = full;

@@ -85,6 +85,89 @@ TEST(ModemScenario, UnattendedRunInstallsTheModemOnCom2) {
     }
 }
 
+// A modem INF as vendors write them: several manufacturers and models, [Strings] with quoted
+// commas, continued lines, flags given as %strkey% tokens, text outside ASCII. Saved as ANSI
+// (code page 1252) and as UTF-16LE with its byte order mark, it installs the same modem.
+const char kVendorInf[] = "; QVMODEM.INF: modems of the 16-bit Sound Board and of its partners\r\n"
+                          "[Version]\r\n"
+                          "Signature = \"$CHICAGO$\"\r\n"
+                          "Class = Modem\r\n"
+                          "ClassGUID = {4D36E96D-E325-11CE-BFC1-08002BE10318}\r\n"
+                          "Provider = %Provider%\r\n"
+                          "\r\n"
+                          "[Manufacturer]\r\n"
+                          "%Mfg%      = SoundBoard\r\n"
+                          "%Partner%  = Partner\r\n"
+                          "\r\n"
+                          "[SoundBoard]\r\n"
+                          "%Modem12% = Modem12, QVMDM_0001\r\n"
+                          "%Modem14% = Modem14, QVMDM_0002, UNIMODEM4A1B\r\n"
+                          "\r\n"
+                          "[Partner]\r\n"
+                          "%PartnerModem% = Modem14, PRTNR_3344\r\n"
+                          "\r\n"
+                          "[Modem12]\r\n"
+                          "AddReg = All, \\\r\n"
+                          "         Modem12.AddReg, External\r\n"
+                          "[Modem14]\r\n"
+                          "AddReg = All, External\r\n"
+                          "\r\n"
+                          "[All]\r\n"
+                          "HKR,, FriendlyDriver,, Unimodem.vxd\r\n"
+                          "HKR, Init, 1,, \"AT&F<cr>\"\r\n"
+                          "HKR, Settings, DialSuffix,, \";\"\r\n"
+                          "HKR, Settings, Blind_On,, \"X3,B0\"   ; a comma inside quotes\r\n"
+                          "HKR,, Dw, %REG_DWORD%, 0x12345678\r\n"
+                          "[Modem12.AddReg]\r\n"
+                          "HKR,, Properties, %REG_BINARY%, 80,01,00,00, FF,00,00,00, \\\r\n"
+                          "                                07,00,00,00, 00,C2,01,00\r\n"
+                          "[External]\r\n"
+                          "HKR,, DeviceType, %REG_BINARY%, 01\r\n"
+                          "\r\n"
+                          "[Strings]\r\n"
+                          "Provider     = \"Soci\xE9t\xE9 Sound Board\"\r\n"
+                          "Mfg          = \"Sound Board Modems\"\r\n"
+                          "Partner      = \"Partner, Inc.\"\r\n"
+                          "Modem12      = \"16-bit Sound Board 28.8 Modem\"\r\n"
+                          "Modem14      = \"16-bit Sound Board 14.4 Modem\"\r\n"
+                          "PartnerModem = \"Partner 14.4 Modem\"\r\n"
+                          "REG_DWORD    = 0x00010001\r\n"
+                          "REG_BINARY   = 0x00000001\r\n";
+
+TEST(ModemScenario, VendorInfInstallsAlikeInAnsiAndInUnicode) {
+    std::string ansi = kVendorInf;
+    std::string unicode = "\xFF\xFE"; // Latin-1 bytes are their own code points
+    for (char c : ansi)
+        unicode += {c, '\0'};
+    for (const std::string* inf : {&ansi, &unicode}) {
+        SCOPED_TRACE(inf == &ansi ? "ANSI" : "UTF-16LE");
+        TestImage image;
+        FromSample(image, "nt40-modem");
+        image.File("A:\\QVMODEM.INF", *inf);
+        ChildResult result = RunSetup(image, kAnswers);
+        ASSERT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_TRUE(BoxTexts(result.report).empty());
+
+        winemu::Registry& reg = result.after->Reg();
+        const std::string modem = std::string(kClassKey) + "\\0000";
+        EXPECT_EQ(reg.GetString(modem, "DriverDesc"), "16-bit Sound Board 28.8 Modem");
+        EXPECT_EQ(reg.GetString(modem, "ProviderName"), "Soci\xE9t\xE9 Sound Board");
+        EXPECT_EQ(reg.GetString(modem, "Manufacturer"), "Sound Board Modems");
+        EXPECT_EQ(reg.GetString(modem, "InfSection"), "Modem12");
+        EXPECT_EQ(reg.GetString(modem + "\\Settings", "Blind_On"), "X3,B0");
+        EXPECT_EQ(reg.GetString(modem + "\\Settings", "DialSuffix"), ";");
+        EXPECT_EQ(reg.GetDword(modem, "Dw"), 0x12345678u);
+        const winemu::RegValue* properties = reg.Value(modem, "Properties");
+        ASSERT_NE(properties, nullptr);
+        EXPECT_EQ(properties->type, static_cast<DWORD>(REG_BINARY));
+        EXPECT_EQ(properties->data.size(), 16u);
+        EXPECT_NE(reg.Value(modem, "DeviceType"), nullptr); // named on the continued line
+        EXPECT_EQ(reg.GetString("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\QVMDM_0001\\0000",
+                                "DeviceDesc"),
+                  "16-bit Sound Board 28.8 Modem");
+    }
+}
+
 TEST(ModemScenario, ModelWithoutModemPassesSilently) {
     TestImage image;
     FromSample(image, "nt40");
