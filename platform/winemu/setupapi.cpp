@@ -29,8 +29,21 @@ Trace& CurrentTrace() {
     return trace;
 }
 
+// The folder of the INF file whose class was last asked for, on the machine that asked: the
+// one the device is installed from, which the "Install From Disk" prompt suggests.
+struct LastInf {
+    const Machine* machine = nullptr;
+    std::string folder;
+};
+
+LastInf& LastInfFolder() {
+    static LastInf last;
+    return last;
+}
+
 void ResetTrace() {
     CurrentTrace() = Trace{};
+    LastInfFolder() = LastInf{};
 }
 
 } // namespace winemu::setupapi
@@ -461,12 +474,50 @@ void CollectDrivers(const InfFile& inf, const GUID& classGuid, std::string_view 
     }
 }
 
-// The directory the device installer looks in for OEM drivers: the element's driver path when
-// one was set, else the current directory.
+// Text of the ANSI code page as the report's JSON (UTF-8) holds it: bytes from 0x80 up stand for
+// the code points of the same value.
+std::string ReportText(std::string_view ansi) {
+    std::string utf8;
+    for (char c : ansi) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (byte >> 6));
+            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+void CopyText(CHAR* dest, size_t size, const std::string& text);
+
+// "Install From Disk": the user names the folder of the manufacturer's INF, suggested as the
+// folder of the INF whose class was asked for (else the current directory). The element's driver
+// path becomes that folder, as Windows sets it. False when the user cancels or the folder does
+// not fit a driver path.
+bool AskForOemDisk(Element& e) {
+    winemu::Machine& m = Current();
+    const winemu::setupapi::LastInf& last = winemu::setupapi::LastInfFolder();
+    winemu::SystemPrompt prompt{
+        winemu::kInstallFromDiskPrompt, "Install From Disk",
+        "Insert the manufacturer's installation disk into the drive selected, and then click "
+        "OK. Copy manufacturer's files from:",
+        last.machine == &m && !last.folder.empty() ? last.folder : m.CurrentDirectory()};
+    std::optional<std::string> folder =
+        m.Answerer() ? m.Answerer()(prompt) : std::optional<std::string>(prompt.suggestion);
+    m.Report()["dialogs"].push_back({{"id", prompt.id},
+                                     {"procedure", "SetupDiSelectOEMDrv"},
+                                     {"event", folder ? ReportText(*folder) : "CANCEL"}});
+    if (!folder || folder->size() >= sizeof e.params.DriverPath)
+        return false;
+    CopyText(e.params.DriverPath, sizeof e.params.DriverPath, *folder);
+    return true;
+}
+
+// The directory the device installer looks in for OEM drivers: the element's driver path.
 std::string OemDirectory(const Element& e) {
-    if (e.params.DriverPath[0])
-        return Current().FullPath(e.params.DriverPath);
-    return Current().CurrentDirectory();
+    return Current().FullPath(e.params.DriverPath);
 }
 
 std::vector<std::string> InfFilesIn(const std::string& winDir) {
@@ -876,6 +927,9 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
     auto inf = LoadInf(InfName);
     if (!inf)
         return Fail(ERROR_FILE_NOT_FOUND);
+    size_t slash = inf->winPath.rfind('\\'); // a full path: "C:\\X.INF" keeps its root's
+    winemu::setupapi::LastInfFolder() = {&Current(),
+                                         inf->winPath.substr(0, std::max<size_t>(slash, 3))};
     auto signature = inf->Value("Version", "Signature");
     if (!signature ||
         !(NameEquals(*signature, "$Chicago$") || NameEquals(*signature, "$Windows NT$") ||
@@ -1035,6 +1089,10 @@ BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
     auto e = ElementOf(*list, DeviceInfoData);
     if (!e)
         return FALSE;
+    // Without a driver path in the install parameters Windows asks for the manufacturer's disk,
+    // in a dialog over the caller's window.
+    if (!e->params.DriverPath[0] && !AskForOemDisk(*e))
+        return Fail(ERROR_CANCELLED);
 
     std::vector<Driver> drivers;
     for (const std::string& file : InfFilesIn(OemDirectory(*e))) {

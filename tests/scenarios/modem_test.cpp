@@ -44,7 +44,8 @@ std::vector<int> DialogIds(const nlohmann::json& report) {
     return ids;
 }
 
-const std::vector<int> kCompleteRun = {5100, 100, 5000, 700};
+// A complete run on the modem machine: the device installer asks for the manufacturer's disk.
+const std::vector<int> kCompleteRun = {5100, 100, 5000, winemu::kInstallFromDiskPrompt, 700};
 
 // Also when the modem's INF file presets another port: the modem just installed takes the port.
 TEST(ModemScenario, UnattendedRunInstallsTheModemOnCom2) {
@@ -62,6 +63,8 @@ TEST(ModemScenario, UnattendedRunInstallsTheModemOnCom2) {
         EXPECT_TRUE(BoxTexts(result.report).empty());
         EXPECT_TRUE(result.report["open_handles"].empty());
         EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+        // Nobody named a folder: the prompt's own, the modem INF's, was taken.
+        EXPECT_EQ(result.report["dialogs"][3]["event"], "C:\\WINNT\\system32");
 
         winemu::Registry& reg = result.after->Reg();
         const std::string modem = std::string(kClassKey) + "\\0000";
@@ -186,6 +189,8 @@ TEST(ModemScenario, EachFailureShowsItsMessageAndSetupGoesOn) {
         testsupport::Faults faults;
         const char* modemInf; // replaces QVMODEM.INF on the disk when set
         std::string message;
+        const char* answers = ""; // more lines of the answers file
+        bool prompted = true;     // the "Install From Disk" prompt came up
     };
     const std::string longModels = "[Manufacturer]\nMfg=" + std::string(99, 'M') + "\n";
     // Registry lines beyond Windows' limits: refused when written, so the image still boots.
@@ -202,10 +207,18 @@ TEST(ModemScenario, EachFailureShowsItsMessageAndSetupGoesOn) {
     const std::string deepKey = withLine("HKR, " + deep + ", v,, \"x\"");
     const std::string longValue = withLine("HKR,, " + std::string(16384, 'v') + ",, \"x\"");
     const Row rows[] = {
-        {"overlong model section", {}, longModels.c_str(), "File error! Modem can't be installed."},
-        {"device installer", {{"SetupDiSelectOEMDrv", "*"}}, nullptr, notInstalled},
+        {"overlong model section",
+         {},
+         longModels.c_str(),
+         "File error! Modem can't be installed.",
+         "",
+         false},
+        {"device installer", {{"SetupDiSelectOEMDrv", "*"}}, nullptr, notInstalled, "", false},
         // Windows NT 3.51 may have no device installer at all.
-        {"no SETUPAPI.DLL", {{"LoadLibraryA", "SETUPAPI"}}, nullptr, notInstalled},
+        {"no SETUPAPI.DLL", {{"LoadLibraryA", "SETUPAPI"}}, nullptr, notInstalled, "", false},
+        // The user cancels "Install From Disk", or names a folder without the modem's INF.
+        {"disk prompt cancelled", {}, nullptr, notInstalled, "9000=CANCEL\n"},
+        {"disk prompt elsewhere", {}, nullptr, notInstalled, "9000=C:\\WINNT\n"},
         {"no driver for the modem",
          {},
          "[Version]\nSignature=$CHICAGO$\nClass=Modem\n"
@@ -228,11 +241,16 @@ TEST(ModemScenario, EachFailureShowsItsMessageAndSetupGoesOn) {
         FromSample(image, "nt40-modem");
         if (row.modemInf)
             image.File("A:\\QVMODEM.INF", row.modemInf);
-        ChildResult result = RunSetup(image, kAnswers, row.faults);
+        std::string cmd =
+            testsupport::UseAnswers(image, std::string("100=CONTINUE\n") + row.answers);
+        ChildResult result = RunSetup(image, cmd, row.faults);
         ASSERT_EQ(result.exitCode, 0) << result.output;
         EXPECT_EQ(BoxTexts(result.report), std::vector<std::string>{row.message});
         // Setup went on: the Mixer group and the finish dialog.
-        EXPECT_EQ(DialogIds(result.report), kCompleteRun);
+        std::vector<int> dialogs = kCompleteRun;
+        if (!row.prompted)
+            std::erase(dialogs, static_cast<int>(winemu::kInstallFromDiskPrompt));
+        EXPECT_EQ(DialogIds(result.report), dialogs);
         ASSERT_EQ(result.report["program_groups"].size(), 1u);
         EXPECT_EQ(result.report["program_groups"][0]["name"], "Mixer");
         EXPECT_TRUE(result.report["open_handles"].empty());

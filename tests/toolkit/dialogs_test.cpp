@@ -229,6 +229,28 @@ TEST_F(DialogTest, EndOfInputAnswersTheCancelButton) {
     }
 }
 
+// Windows' own prompts (the device installer's "Install From Disk") are answered where setup's
+// dialogs are: from the answers file, else by the user, whose end of input cancels.
+TEST_F(DialogTest, WindowsPromptsAreAnsweredLikeDialogs) {
+    const winemu::SystemPrompt prompt{winemu::kInstallFromDiskPrompt, "Install From Disk",
+                                      "Copy from:", "C:\\WINNT\\system32"};
+    std::string cmd = testsupport::UseAnswers(image, "9000=D:\\OEM,CANCEL,\n");
+    Start(cmd);
+    ASSERT_TRUE(M().Answerer());
+    EXPECT_EQ(M().Answerer()(prompt), "D:\\OEM");
+    EXPECT_EQ(M().Answerer()(prompt), std::nullopt);
+    EXPECT_EQ(M().Answerer()(prompt), "C:\\WINNT\\system32"); // an empty word takes OK
+    EXPECT_EQ(M().Answerer()(prompt), "C:\\WINNT\\system32"); // so do none
+
+    Start();
+    std::istringstream input("  E:\\DRIVERS \n\n");
+    M().SetInput(&input);
+    EXPECT_EQ(M().Answerer()(prompt), "E:\\DRIVERS");
+    EXPECT_EQ(M().Answerer()(prompt), "C:\\WINNT\\system32");
+    EXPECT_EQ(M().Answerer()(prompt), std::nullopt);
+    EXPECT_NE(console.str().find("Install From Disk"), std::string::npos);
+}
+
 TEST_F(DialogTest, ModelessDialogReturnsAtOnceWithNoEvent) {
     Start();
     std::istringstream input("2\n");
