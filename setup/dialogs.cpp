@@ -9,6 +9,8 @@
 #define SZ_DIALOG_LIBRARY "qvxcui.dll"
 
 INT fFatal;
+// Set when termination begins, cleared when the fatal path takes over from a termination that a
+// failure broke off: with the latch set it means the fatal path's own termination is running.
 INT fTerminating;
 
 // The first failure, even one during the orderly end, takes the fatal-error path. Once that path

@@ -105,6 +105,8 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) {
     }
     std::string full = toolkit::FullPath(file);
     if (full.empty()) {
+        toolkit::CurrentHost().Note("Setup cannot read \"" + std::string(file) +
+                                    "\": it names no drive.\n");
         return FALSE;
     }
     std::string why;
