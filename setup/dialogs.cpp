@@ -9,6 +9,8 @@
 #define SZ_DIALOG_LIBRARY "qvxcui.dll"
 
 INT fFatal;
+// Set when termination begins, cleared when the fatal path takes over from a termination that a
+// failure broke off: with the latch set it means the fatal path's own termination is running.
 INT fTerminating;
 
 // The first failure, even one during the orderly end, takes the fatal-error path. Once that path
@@ -104,6 +106,9 @@ void AbortSetup(void) {
     // Once the path has been entered, a failure inside it goes straight to the end.
     if (!fFatal) {
         fFatal = 1;
+        // An orderly termination that this failure broke off is not this path's own: a failure
+        // from here on must still reach this path's termination.
+        fTerminating = 0;
         KillAllDialogs();
         for (;;) {
             SzShowDialog(SZ_DIALOG_LIBRARY, 400, "FInfo0DlgProc", 0, 0, szEvent, 15);

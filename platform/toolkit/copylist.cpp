@@ -107,13 +107,18 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) try {
     }
     std::string full = toolkit::FullPath(file);
     if (full.empty()) {
+        toolkit::CurrentHost().Note("Setup cannot read \"" + std::string(file) +
+                                    "\": it names no drive.\n");
         return FALSE;
     }
-    std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full);
+    std::string why;
+    std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full, &why);
     if (!inf) {
+        toolkit::CurrentHost().Note("Setup cannot read " + full + ": " + why + ".\n");
         return FALSE;
     }
     toolkit::Core().inf = std::move(inf);
+    toolkit::Core().infPath = full;
     return TRUE;
 } catch (const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FOpenInf", error, FALSE);
@@ -126,7 +131,8 @@ void WINAPI ResetCopyList(void) try {
     toolkit::NoteCallFailed(error, "ResetCopyList");
 }
 
-// A section that setup.inf does not have queues nothing.
+// A section that setup.inf does not have fails the call: the files it should have named would
+// otherwise be missing from the install without a word.
 BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) try {
     toolkit::CallScope call(
         "FAddSectionFilesToCopyList",
@@ -143,7 +149,9 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
     }
     auto found = state.inf->find(section);
     if (found == state.inf->end()) {
-        return TRUE;
+        toolkit::CurrentHost().Note(state.infPath + " has no section [" + std::string(section) +
+                                    "]: Setup cannot tell which files to copy.\n");
+        return FALSE;
     }
     for (const std::string& file : found->second) {
         state.copyList.push_back({file, toolkit::WithBackslash(std::string(src)),

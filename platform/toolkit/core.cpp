@@ -124,9 +124,15 @@ IniSections ParseIni(std::string_view text) {
     std::vector<std::string>* current = nullptr; // lines go nowhere before the first section
     bool skipping = false;                       // a repeated section: the first one wins
     while (!text.empty()) {
-        size_t end = text.find('\n');
+        // A line ends at CR LF, LF or a lone CR, as Windows reads INI files.
+        size_t end = text.find_first_of("\r\n");
         std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+        size_t next = end == std::string_view::npos ? text.size() : end + 1;
+        if (end != std::string_view::npos && text[end] == '\r' && next < text.size() &&
+            text[next] == '\n') {
+            ++next;
+        }
+        text.remove_prefix(next);
         size_t comment = line.find(';');
         if (comment != std::string_view::npos) {
             line = line.substr(0, comment);
@@ -151,28 +157,41 @@ IniSections ParseIni(std::string_view text) {
     return sections;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& path) {
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* why) {
+    std::string reason;
+    std::optional<std::string> text;
     HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
-        return std::nullopt;
-    }
-    std::optional<std::string> text;
-    DWORD high = 0;
-    DWORD size = GetFileSize(file, &high);
-    if (size != INVALID_FILE_SIZE && high == 0 && size <= kMaxInfBytes) {
-        std::string data(size, '\0');
-        DWORD read = 0;
-        if (size == 0 || (ReadFile(file, data.data(), size, &read, nullptr) && read == size)) {
-            text = std::move(data);
+        reason = "it cannot be opened (error " + std::to_string(GetLastError()) + ")";
+    } else {
+        DWORD high = 0;
+        SetLastError(NO_ERROR); // a size of 0xFFFFFFFF is told from a failure by the error
+        DWORD size = GetFileSize(file, &high);
+        if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
+            reason = "its size cannot be read (error " + std::to_string(GetLastError()) + ")";
+        } else if (high != 0 || size > kMaxInfBytes) {
+            reason = "it is larger than " + std::to_string(kMaxInfBytes) +
+                     " bytes, the most Setup reads";
+        } else {
+            std::string data(size, '\0');
+            DWORD read = 0;
+            if (size == 0 || (ReadFile(file, data.data(), size, &read, nullptr) && read == size)) {
+                text = std::move(data);
+            } else {
+                reason = "it cannot be read (error " + std::to_string(GetLastError()) + ")";
+            }
         }
+        CloseHandle(file);
     }
-    CloseHandle(file);
+    if (why) {
+        *why = reason;
+    }
     return text;
 }
 
-std::optional<IniSections> ReadIniFile(const std::string& path) {
-    std::optional<std::string> text = ReadWholeFile(path);
+std::optional<IniSections> ReadIniFile(const std::string& path, std::string* why) {
+    std::optional<std::string> text = ReadWholeFile(path, why);
     if (!text) {
         return std::nullopt;
     }

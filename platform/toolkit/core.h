@@ -31,9 +31,10 @@ struct NameLess {
 // trimmed, ';' comments and empty lines dropped; the first section of a name wins.
 using IniSections = std::map<std::string, std::vector<std::string>, NameLess>;
 IniSections ParseIni(std::string_view text);
-// A whole file read through the platform's file functions; nullopt when it cannot be read.
-std::optional<std::string> ReadWholeFile(const std::string& path);
-std::optional<IniSections> ReadIniFile(const std::string& path);
+// A whole file read through the platform's file functions; nullopt when it cannot be read, with
+// the reason in why ("it is larger than ...") when asked for.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::string* why = nullptr);
+std::optional<IniSections> ReadIniFile(const std::string& path, std::string* why = nullptr);
 
 struct CopyEntry {
     std::string file; // the name as setup.inf lists it
@@ -77,6 +78,7 @@ struct State {
     bool installUp = false;
     std::map<std::string, std::string, NameLess> symbols;
     std::optional<IniSections> inf;
+    std::string infPath; // the full path setup.inf was opened by
     std::vector<CopyEntry> copyList;
     std::vector<Billboard> billboards;
     POINT gaugePos{};

@@ -106,6 +106,33 @@ HKEY OpenHandle(const std::shared_ptr<RegKey>& key, REGSAM desired) {
     return reinterpret_cast<HKEY>(handle);
 }
 
+// Levels of keys between a key and its root.
+size_t Depth(const RegKey& key) {
+    size_t depth = 0;
+    for (const RegKey* up = key.parent; up != nullptr; up = up->parent)
+        ++depth;
+    return depth;
+}
+
+// Windows' limits on a subkey path below from: no name over 255 characters, no key over 512
+// levels deep. Checked before anything is made, so that a refused path leaves no key behind and
+// nothing is written that the next boot would refuse.
+LONG CheckLimits(const RegKey& from, std::string_view subKey, UINT codePage) {
+    size_t depth = Depth(from);
+    size_t start = 0;
+    while (start < subKey.size()) {
+        size_t end = winemu::FindSeparator(codePage, subKey, start);
+        std::string_view part = subKey.substr(start, end - start);
+        start = end + 1;
+        if (part.empty())
+            continue;
+        if (winemu::CharCount(codePage, part) > winemu::kMaxKeyNameChars ||
+            ++depth > winemu::kMaxKeyDepth)
+            return ERROR_INVALID_PARAMETER;
+    }
+    return ERROR_SUCCESS;
+}
+
 // Follows a subkey path below from, creating the missing keys when asked. A leading backslash
 // is refused as Windows NT does; a trailing one is accepted.
 LONG Walk(const std::shared_ptr<RegKey>& from, std::string_view subKey, bool create,
@@ -115,6 +142,8 @@ LONG Walk(const std::shared_ptr<RegKey>& from, std::string_view subKey, bool cre
         return ERROR_BAD_PATHNAME;
     std::shared_ptr<RegKey> key = from;
     const UINT codePage = Current().Config().codePage; // a 0x5C trail byte is no separator
+    if (LONG limits = CheckLimits(*from, subKey, codePage); limits != ERROR_SUCCESS)
+        return limits;
     size_t start = 0;
     while (start < subKey.size()) {
         size_t end = winemu::FindSeparator(codePage, subKey, start);
@@ -360,6 +389,9 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
         return result;
     if (lpData == nullptr && cbData != 0)
         return ERROR_NOACCESS;
+    if (lpValueName != nullptr &&
+        winemu::CharCount(Current().Config().codePage, lpValueName) > winemu::kMaxValueNameChars)
+        return ERROR_INVALID_PARAMETER;
     // A string whose count left out its terminating zero is stored with it, as Windows NT
     // does: the count grows by one when the byte after it is that zero. Bytes inside the count
     // stay as written.

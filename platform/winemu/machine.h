@@ -240,6 +240,22 @@ class Faults {
 // ---------------------------------------------------------------------------------------------
 // The machine.
 
+// A question that a dialog of Windows itself puts to the user, such as the device installer's
+// "Install From Disk": its id in the report and in an answers file, what it says, and the text
+// its OK button gives when the user changes nothing.
+struct SystemPrompt {
+    UINT id;
+    std::string title;
+    std::string text;
+    std::string suggestion;
+};
+
+// The device installer's "Install From Disk" prompt: the folder that holds the driver's INF.
+constexpr UINT kInstallFromDiskPrompt = 9000;
+
+// Who answers those prompts: the text given, or nullopt when the user cancels.
+using PromptAnswerer = std::function<std::optional<std::string>(const SystemPrompt&)>;
+
 struct MachineConfig {
     DWORD majorVersion = 4;
     DWORD minorVersion = 0;
@@ -305,6 +321,9 @@ class Machine {
     // box unseen, so that nothing is drawn.
     using BoxWatch = std::function<bool(std::string_view text, std::string_view caption, UINT)>;
     BoxWatch& MessageBoxWatch() { return boxWatch_; }
+    // Answers the prompts of Windows' own dialogs; without one (nobody at the screen) the
+    // suggestion is taken as it stands.
+    PromptAnswerer& Answerer() { return answerer_; }
 
     // The answers file given to the runner (host path), for the toolkit's unattended mode.
     std::optional<std::filesystem::path>& AnswersFile() { return answersFile_; }
@@ -337,6 +356,7 @@ class Machine {
     std::istream* input_ = nullptr;
     std::optional<std::filesystem::path> answersFile_;
     BoxWatch boxWatch_;
+    PromptAnswerer answerer_;
     // Digest of the registry as registry.reg holds it (booted or last saved), in written form.
     mutable std::optional<size_t> savedRegistry_;
 };

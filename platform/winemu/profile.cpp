@@ -101,7 +101,7 @@ bool HasPathPart(UINT codePage, std::string_view name) {
     return false;
 }
 
-// The profile file, read as bytes of the ANSI code page; none when it is missing or unreadable.
+// The profile file as text of the ANSI code page; none when it is missing or unreadable.
 // A bare file name is looked for in the Windows directory, as Windows does.
 std::optional<IniFile> Load(LPCSTR fileName) {
     winemu::Machine& machine = winemu::Current();
@@ -118,7 +118,7 @@ std::optional<IniFile> Load(LPCSTR fileName) {
     if (!in)
         return std::nullopt;
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return Parse(text);
+    return Parse(winemu::AnsiText(machine.Config().codePage, text));
 }
 
 const IniSection* FindSection(const std::optional<IniFile>& file, std::string_view name) {

@@ -3,6 +3,7 @@
 // selection from the INF files of a directory, registration and the default class installer
 // for DIF_INSTALLDEVICE (driver key under the class key, AddReg lines, Enum entry).
 #include "winemu/machine.h"
+#include "winemu/profile.h"
 #include "winemu/setupapi_trace.h"
 
 #include <setupapi.h>
@@ -28,8 +29,21 @@ Trace& CurrentTrace() {
     return trace;
 }
 
+// The folder of the INF file whose class was last asked for, on the machine that asked: the
+// one the device is installed from, which the "Install From Disk" prompt suggests.
+struct LastInf {
+    const Machine* machine = nullptr;
+    std::string folder;
+};
+
+LastInf& LastInfFolder() {
+    static LastInf last;
+    return last;
+}
+
 void ResetTrace() {
     CurrentTrace() = Trace{};
+    LastInfFolder() = LastInf{};
 }
 
 } // namespace winemu::setupapi
@@ -261,7 +275,7 @@ std::optional<InfFile> LoadInf(std::string_view winPath) {
         return std::nullopt;
     std::stringstream ss;
     ss << in.rdbuf();
-    std::string text = ss.str();
+    std::string text = winemu::AnsiText(m.Config().codePage, ss.str());
 
     InfFile inf;
     inf.winPath = full;
@@ -460,12 +474,50 @@ void CollectDrivers(const InfFile& inf, const GUID& classGuid, std::string_view 
     }
 }
 
-// The directory the device installer looks in for OEM drivers: the element's driver path when
-// one was set, else the current directory.
+// Text of the ANSI code page as the report's JSON (UTF-8) holds it: bytes from 0x80 up stand for
+// the code points of the same value.
+std::string ReportText(std::string_view ansi) {
+    std::string utf8;
+    for (char c : ansi) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (byte >> 6));
+            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
+void CopyText(CHAR* dest, size_t size, const std::string& text);
+
+// "Install From Disk": the user names the folder of the manufacturer's INF, suggested as the
+// folder of the INF whose class was asked for (else the current directory). The element's driver
+// path becomes that folder, as Windows sets it. False when the user cancels or the folder does
+// not fit a driver path.
+bool AskForOemDisk(Element& e) {
+    winemu::Machine& m = Current();
+    const winemu::setupapi::LastInf& last = winemu::setupapi::LastInfFolder();
+    winemu::SystemPrompt prompt{
+        winemu::kInstallFromDiskPrompt, "Install From Disk",
+        "Insert the manufacturer's installation disk into the drive selected, and then click "
+        "OK. Copy manufacturer's files from:",
+        last.machine == &m && !last.folder.empty() ? last.folder : m.CurrentDirectory()};
+    std::optional<std::string> folder =
+        m.Answerer() ? m.Answerer()(prompt) : std::optional<std::string>(prompt.suggestion);
+    m.Report()["dialogs"].push_back({{"id", prompt.id},
+                                     {"procedure", "SetupDiSelectOEMDrv"},
+                                     {"event", folder ? ReportText(*folder) : "CANCEL"}});
+    if (!folder || folder->size() >= sizeof e.params.DriverPath)
+        return false;
+    CopyText(e.params.DriverPath, sizeof e.params.DriverPath, *folder);
+    return true;
+}
+
+// The directory the device installer looks in for OEM drivers: the element's driver path.
 std::string OemDirectory(const Element& e) {
-    if (e.params.DriverPath[0])
-        return Current().FullPath(e.params.DriverPath);
-    return Current().CurrentDirectory();
+    return Current().FullPath(e.params.DriverPath);
 }
 
 std::vector<std::string> InfFilesIn(const std::string& winDir) {
@@ -525,25 +577,39 @@ std::string RootPath(std::string_view root, const std::string& hkrPath) {
     return "";
 }
 
-// The fields of a registry line, with a key (which such lines rarely have) as the first.
-std::vector<std::string> RegLineFields(const InfLine& line) {
+// The fields of a registry line, with a key (which such lines rarely have) as the first, each
+// with its %strkey% tokens replaced: Windows substitutes every field, flags and root included.
+std::vector<std::string> RegLineFields(const InfFile& inf, const InfLine& line) {
     std::vector<std::string> f;
     if (!line.key.empty())
-        f.push_back(line.key);
-    f.insert(f.end(), line.fields.begin(), line.fields.end());
+        f.push_back(inf.Subst(line.key));
+    for (const std::string& field : line.fields)
+        f.push_back(inf.Subst(field));
     return f;
 }
 
 // The key path of a registry line's root and subkey; "" for an empty line or an unknown root.
-std::string LineKeyPath(const InfFile& inf, const std::vector<std::string>& f,
-                        const std::string& hkrPath) {
+std::string LineKeyPath(const std::vector<std::string>& f, const std::string& hkrPath) {
     if (f.empty())
         return "";
     std::string root = RootPath(Trim(f[0]), hkrPath);
     if (root.empty())
         return "";
-    std::string subkey = f.size() > 1 ? inf.Subst(f[1]) : "";
+    std::string subkey = f.size() > 1 ? f[1] : "";
     return subkey.empty() ? root : root + "\\" + subkey;
+}
+
+// The key of a full path, created where missing, through the registry functions: what an INF
+// writes meets the limits on names and depth that every program's writes meet.
+LONG CreateKeyByPath(const std::string& keyPath, HKEY& key) {
+    size_t slash = keyPath.find('\\');
+    std::string rootName = keyPath.substr(0, slash);
+    HKEY root = NameEquals(rootName, "HKEY_LOCAL_MACHINE")  ? HKEY_LOCAL_MACHINE
+                : NameEquals(rootName, "HKEY_CURRENT_USER") ? HKEY_CURRENT_USER
+                                                            : HKEY_USERS;
+    std::string subkey = slash == std::string::npos ? "" : keyPath.substr(slash + 1);
+    return RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                           nullptr);
 }
 
 void DeleteValue(winemu::Registry& reg, const std::string& keyPath, const std::string& name) {
@@ -559,13 +625,13 @@ void DeleteValue(winemu::Registry& reg, const std::string& keyPath, const std::s
 // One DelReg line: root, subkey[, value name]. Without a value name the key goes with
 // everything below it.
 void ApplyDelRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
-    std::vector<std::string> f = RegLineFields(line);
-    std::string keyPath = LineKeyPath(inf, f, hkrPath);
+    std::vector<std::string> f = RegLineFields(inf, line);
+    std::string keyPath = LineKeyPath(f, hkrPath);
     if (keyPath.empty())
         return;
     winemu::Registry& reg = Current().Reg();
     if (f.size() > 2)
-        DeleteValue(reg, keyPath, inf.Subst(f[2]));
+        DeleteValue(reg, keyPath, f[2]);
     else if (keyPath != hkrPath && f.size() > 1 && !Trim(f[1]).empty())
         reg.Delete(keyPath);
 }
@@ -590,38 +656,15 @@ DWORD RegTypeOf(DWORD flags) {
     }
 }
 
-// One AddReg line: root, subkey, value name, flags, value...
-void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
-    std::vector<std::string> f = RegLineFields(line);
-    std::string keyPath = LineKeyPath(inf, f, hkrPath);
-    if (keyPath.empty())
-        return;
-    winemu::Registry& reg = Current().Reg();
-    if (f.size() <= 2) {
-        reg.Create(keyPath);
-        return;
-    }
-    std::string name = inf.Subst(f[2]);
-    DWORD flags = f.size() > 3 ? ParseNumber(f[3]).value_or(0) : 0;
-    if (flags & FLG_ADDREG_DELVAL) {
-        DeleteValue(reg, keyPath, name);
-        return;
-    }
-    reg.Create(keyPath);
-    if (flags & FLG_ADDREG_KEYONLY)
-        return;
-    bool exists = reg.Value(keyPath, name) != nullptr;
-    if ((flags & FLG_ADDREG_NOCLOBBER) && exists)
-        return;
-    if ((flags & FLG_ADDREG_OVERWRITEONLY) && !exists)
-        return;
-
-    std::vector<std::string> values(f.begin() + std::min<size_t>(4, f.size()), f.end());
+// The data of an AddReg line's values (the fields after the flags) for its type.
+std::vector<BYTE> AddRegData(const winemu::Registry& reg, const std::string& keyPath,
+                             const std::string& name, DWORD flags,
+                             const std::vector<std::string>& values) {
     DWORD type = RegTypeOf(flags);
     std::vector<BYTE> data;
     if (flags & FLG_ADDREG_BINVALUETYPE) {
         if (type == REG_DWORD && values.size() <= 1) {
-            DWORD v = values.empty() ? 0 : ParseNumber(inf.Subst(values[0])).value_or(0);
+            DWORD v = values.empty() ? 0 : ParseNumber(values[0]).value_or(0);
             for (int i = 0; i < 4; ++i)
                 data.push_back(static_cast<BYTE>(v >> (8 * i)));
         } else {
@@ -630,8 +673,8 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
                     static_cast<BYTE>(std::strtoul(Trim(v).c_str(), nullptr, 16) & 0xFF));
         }
     } else if (type == REG_MULTI_SZ) {
-        if ((flags & FLG_ADDREG_APPEND) && exists) {
-            const auto* old = reg.Value(keyPath, name);
+        const winemu::RegValue* old = reg.Value(keyPath, name);
+        if ((flags & FLG_ADDREG_APPEND) && old) {
             data = old->data;
             while (!data.empty() && data.back() == 0)
                 data.pop_back();
@@ -639,14 +682,47 @@ void ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string&
                 data.push_back(0);
         }
         for (const auto& v : values) {
-            auto s = StringBytes(inf.Subst(v));
+            auto s = StringBytes(v);
             data.insert(data.end(), s.begin(), s.end());
         }
         data.push_back(0);
     } else {
-        data = StringBytes(values.empty() ? "" : inf.Subst(values[0]));
+        data = StringBytes(values.empty() ? "" : values[0]);
     }
-    reg.Set(keyPath, name, type, std::move(data));
+    return data;
+}
+
+// One AddReg line: root, subkey, value name, flags, value... Keys and values are written through
+// the registry functions; their error ends the install, as it ends Windows' own.
+LONG ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
+    std::vector<std::string> f = RegLineFields(inf, line);
+    std::string keyPath = LineKeyPath(f, hkrPath);
+    if (keyPath.empty())
+        return ERROR_SUCCESS;
+    winemu::Registry& reg = Current().Reg();
+    std::string name = f.size() > 2 ? f[2] : "";
+    DWORD flags = f.size() > 3 ? ParseNumber(f[3]).value_or(0) : 0;
+    if (f.size() > 2 && (flags & FLG_ADDREG_DELVAL)) {
+        DeleteValue(reg, keyPath, name);
+        return ERROR_SUCCESS;
+    }
+    HKEY key = nullptr;
+    LONG result = CreateKeyByPath(keyPath, key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    bool exists = reg.Value(keyPath, name) != nullptr;
+    bool write = f.size() > 2 && !(flags & FLG_ADDREG_KEYONLY) &&
+                 !((flags & FLG_ADDREG_NOCLOBBER) && exists) &&
+                 !((flags & FLG_ADDREG_OVERWRITEONLY) && !exists);
+    if (write) {
+        std::vector<std::string> values(f.begin() + std::min<size_t>(4, f.size()), f.end());
+        std::vector<BYTE> data = AddRegData(reg, keyPath, name, flags, values);
+        DWORD cb = static_cast<DWORD>(data.size());
+        data.push_back(0); // the byte after the count, which a string's writer may look at
+        result = RegSetValueExA(key, name.c_str(), 0, RegTypeOf(flags), data.data(), cb);
+    }
+    RegCloseKey(key);
+    return result;
 }
 
 // The install section as Windows NT on x86 picks it: the ".NTx86" decorated one, else the ".NT"
@@ -718,10 +794,13 @@ BOOL InstallDevice(DeviceList& list, Element& e) {
             for (const auto& name : line.fields) {
                 const auto* regLines = inf->Section(inf->Subst(name));
                 for (size_t i = 0; regLines && i < regLines->size(); ++i) {
-                    if (add)
-                        ApplyAddRegLine(*inf, (*regLines)[i], driverKey);
-                    else
+                    if (!add) {
                         ApplyDelRegLine(*inf, (*regLines)[i], driverKey);
+                        continue;
+                    }
+                    LONG result = ApplyAddRegLine(*inf, (*regLines)[i], driverKey);
+                    if (result != ERROR_SUCCESS)
+                        return Fail(static_cast<DWORD>(result));
                 }
             }
         }
@@ -848,6 +927,9 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
     auto inf = LoadInf(InfName);
     if (!inf)
         return Fail(ERROR_FILE_NOT_FOUND);
+    size_t slash = inf->winPath.rfind('\\'); // a full path: "C:\\X.INF" keeps its root's
+    winemu::setupapi::LastInfFolder() = {&Current(),
+                                         inf->winPath.substr(0, std::max<size_t>(slash, 3))};
     auto signature = inf->Value("Version", "Signature");
     if (!signature ||
         !(NameEquals(*signature, "$Chicago$") || NameEquals(*signature, "$Windows NT$") ||
@@ -1007,6 +1089,10 @@ BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
     auto e = ElementOf(*list, DeviceInfoData);
     if (!e)
         return FALSE;
+    // Without a driver path in the install parameters Windows asks for the manufacturer's disk,
+    // in a dialog over the caller's window.
+    if (!e->params.DriverPath[0] && !AskForOemDisk(*e))
+        return Fail(ERROR_CANCELLED);
 
     std::vector<Driver> drivers;
     for (const std::string& file : InfFilesIn(OemDirectory(*e))) {

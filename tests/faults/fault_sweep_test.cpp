@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -44,6 +45,29 @@ const fs::path kExpected = fs::path(SOUNDSETUP_SOURCE_DIR) / "tests" / "faults" 
 // The calls whose failure may leave the object they were to close.
 bool IsClose(const std::string& api) {
     return api == "RegCloseKey" || api == "CloseDriver" || api == "SetupDiDestroyDeviceInfoList";
+}
+
+// Every end of setup ends the toolkit: its last calls are TerminateFrame and TerminateInstall.
+bool EndedTheToolkit(const testsupport::ChildResult& run) {
+    const nlohmann::json& calls = run.report.value("toolkit_calls", nlohmann::json::array());
+    size_t n = calls.size();
+    return n >= 2 && calls[n - 2]["call"] == "TerminateFrame" &&
+           calls[n - 1]["call"] == "TerminateInstall";
+}
+
+// The fatal-error dialog's own showing in a run that reached it: FDoDialogExt#n, its last call.
+std::optional<std::string> FatalDialogCall(const testsupport::ChildResult& run) {
+    int shown = 0;
+    bool fatal = false;
+    for (const auto& call : run.report.value("toolkit_calls", nlohmann::json::array())) {
+        if (call["call"] == "FDoDialogExt") {
+            ++shown;
+            fatal = call["args"][2] == 400;
+        }
+    }
+    if (!fatal)
+        return std::nullopt;
+    return "#" + std::to_string(shown);
 }
 
 // How a run ended, in one line.
@@ -80,7 +104,8 @@ testsupport::ChildResult RunWithFault(const RunPath& path, const testsupport::Fa
     return testsupport::RunSetup(image, cmdLine, faults);
 }
 
-// expected.txt: "sample path API#n: outcome", one line a run.
+// expected.txt: "sample path API#n: outcome", one line a run; "API#n FDoDialogExt#m" when the
+// fatal-error dialog of that run failed too.
 std::map<std::string, std::string> ReadExpected() {
     std::map<std::string, std::string> lines;
     std::ifstream in(kExpected);
@@ -121,9 +146,20 @@ TEST_P(FaultSweep, EveryCallFailedInTurnEndsCleanlyAndAsRecorded) {
             std::string outcome = Outcome(run);
             got[prefix + site] = outcome;
             EXPECT_TRUE(IsDocumentedExit(run)) << site << ": " << outcome;
+            EXPECT_TRUE(EndedTheToolkit(run)) << site << ": " << outcome;
             if (!IsClose(api) && run.report.is_object()) {
                 EXPECT_TRUE(run.report["open_handles"].empty())
                     << site << ": " << run.report["open_handles"].dump();
+            }
+            // A second failure inside the fatal path: the fatal-error dialog cannot be shown.
+            // The path still ends the toolkit, and shows no second fatal-error dialog.
+            if (std::optional<std::string> fatal = FatalDialogCall(run)) {
+                testsupport::ChildResult second =
+                    RunWithFault(path, {{api, "#" + std::to_string(n)}, {"FDoDialogExt", *fatal}});
+                std::string both = site + " FDoDialogExt" + *fatal;
+                got[prefix + both] = Outcome(second);
+                EXPECT_TRUE(IsDocumentedExit(second)) << both;
+                EXPECT_TRUE(EndedTheToolkit(second)) << both << ": " << Outcome(second);
             }
         }
     }

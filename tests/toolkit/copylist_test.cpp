@@ -70,18 +70,48 @@ TEST_F(CopyTest, NestedMissingTargetFoldersAreCreated) {
     EXPECT_EQ(image.Read("D:\\NEW\\ONE\\TWO\\A.DLL"), "contents of A.DLL");
 }
 
-TEST_F(CopyTest, CopiedListIsEmptiedAndMissingSectionQueuesNothing) {
+TEST_F(CopyTest, CopiedListIsEmptied) {
     Disk({"A.DLL"}, {});
     Start();
     ASSERT_TRUE(FOpenInf("A:\\SETUP.INF", 1, 0));
-    EXPECT_TRUE(FAddSectionFilesToCopyList("No Such Section", "A:\\", kTarget));
-    EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), 0);
-    EXPECT_EQ(Copied(), nlohmann::json::array());
-
     ASSERT_TRUE(FAddSectionFilesToCopyList("library files", "A:\\", kTarget));
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), 0);
     EXPECT_EQ(GrcCopyFilesInCopyList(HinstFrame()), 0);
     EXPECT_EQ(Copied().size(), 1u);
+}
+
+// A section setup.inf does not have fails the call and says so; one that is there but empty
+// queues nothing. Lines end at CR LF, LF or a lone CR.
+TEST_F(CopyTest, SectionMustBeInSetupInf) {
+    struct Row {
+        std::string inf;
+        BOOL found;
+        size_t queued;
+    };
+    const Row rows[] = {
+        {"[Library Files]\nA.DLL\n", TRUE, 1},
+        {"[Library Files]\rA.DLL\rB.DLL", TRUE, 2},
+        {"[Library Files]\r\n; none yet\r\n[System Files]\r\nA.DLL\r\n", TRUE, 0},
+        {"", FALSE, 0},
+        {"[Other]\nA.DLL\n", FALSE, 0},
+        {std::string("[Library\0Files]\nA.DLL\n", 22), FALSE, 0},
+        {std::string("\xFF\xFE[\0L\0]\0", 8), FALSE, 0}, // UTF-16: no section the toolkit reads
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.inf));
+        image.File("A:\\SETUP.INF", row.inf);
+        image.File("A:\\A.DLL", "a");
+        image.File("A:\\B.DLL", "b");
+        Start();
+        ASSERT_TRUE(FOpenInf("A:\\SETUP.INF", 1, 0));
+        EXPECT_EQ(FAddSectionFilesToCopyList("Library Files", "A:\\", kTarget), row.found);
+        EXPECT_EQ(toolkit::Core().copyList.size(), row.queued);
+        EXPECT_EQ(console.str().find("A:\\SETUP.INF has no section [Library Files]") !=
+                      std::string::npos,
+                  !row.found)
+            << console.str();
+        console.str("");
+    }
 }
 
 TEST_F(CopyTest, ResetEmptiesTheList) {
@@ -109,6 +139,12 @@ TEST_F(CopyTest, InfMustExistAndBeOpenBeforeQueueing) {
     EXPECT_FALSE(FOpenInf("A:\\setup.inf", 1, 0));
     M().Fault().Clear();
     EXPECT_TRUE(FOpenInf("A:\\setup.inf", 1, 0));
+    // Beyond what the toolkit reads: the notes name the file and the reason.
+    image.File("A:\\SETUP.INF", "[Library Files]\n" + std::string(1024 * 1024, ';'));
+    EXPECT_FALSE(FOpenInf("A:\\setup.inf", 1, 0));
+    EXPECT_NE(console.str().find("Setup cannot read A:\\setup.inf: it is larger than 1048576"),
+              std::string::npos)
+        << console.str();
 }
 
 TEST_F(CopyTest, CommentsAndBlanksAreNoFileNames) {

@@ -183,9 +183,11 @@ TEST_F(DialogTest, RunnersAnswersFileIsUsedWithoutTheOption) {
 }
 
 TEST_F(DialogTest, OptionIsReadFromTheMachinesDisk) {
-    image.File("A:\\ANS\\MY ANSWERS.INI", "[answers]\n100=EXIT\n");
+    // Lines that end in a lone CR, as Windows reads them.
+    image.File("A:\\ANS\\MY ANSWERS.INI", "[answers]\r100=EXIT\r700=RESTART");
     Start("/ANSWERS:\"A:\\ans\\my answers.ini\"");
     EXPECT_EQ(ShowAndRead(100, "FInfoDlgProc"), "EXIT");
+    EXPECT_EQ(ShowAndRead(700, "FInfoDlgProc"), "RESTART");
 }
 
 TEST_F(DialogTest, MissingAnswersFileStopsStartUpWithAMessage) {
@@ -267,6 +269,28 @@ TEST_F(DialogTest, EndOfInputAnswersTheCancelButton) {
             EXPECT_EQ(ShowAndRead(id, dialog->procedure), expected);
         }
     }
+}
+
+// Windows' own prompts (the device installer's "Install From Disk") are answered where setup's
+// dialogs are: from the answers file, else by the user, whose end of input cancels.
+TEST_F(DialogTest, WindowsPromptsAreAnsweredLikeDialogs) {
+    const winemu::SystemPrompt prompt{winemu::kInstallFromDiskPrompt, "Install From Disk",
+                                      "Copy from:", "C:\\WINNT\\system32"};
+    std::string cmd = testsupport::UseAnswers(image, "9000=D:\\OEM,CANCEL,\n");
+    Start(cmd);
+    ASSERT_TRUE(M().Answerer());
+    EXPECT_EQ(M().Answerer()(prompt), "D:\\OEM");
+    EXPECT_EQ(M().Answerer()(prompt), std::nullopt);
+    EXPECT_EQ(M().Answerer()(prompt), "C:\\WINNT\\system32"); // an empty word takes OK
+    EXPECT_EQ(M().Answerer()(prompt), "C:\\WINNT\\system32"); // so do none
+
+    Start();
+    std::istringstream input("  E:\\DRIVERS \n\n");
+    M().SetInput(&input);
+    EXPECT_EQ(M().Answerer()(prompt), "E:\\DRIVERS");
+    EXPECT_EQ(M().Answerer()(prompt), "C:\\WINNT\\system32");
+    EXPECT_EQ(M().Answerer()(prompt), std::nullopt);
+    EXPECT_NE(console.str().find("Install From Disk"), std::string::npos);
 }
 
 TEST_F(DialogTest, ModelessDialogReturnsAtOnceWithNoEvent) {

@@ -62,6 +62,16 @@ struct ProfileFixture : ::testing::Test {
         image.Ini("[Machine]\nWindowsDirectory=C:\\WINNT\nCurrentDirectory=C:\\WINNT\\system32\n");
         image.File("C:\\WINNT\\system32\\profile.ini", kProfile);
         image.File("C:\\WINNT\\READ.INI", kRead);
+        // Saved as Unicode (with its byte order mark) and as UTF-8 with one.
+        std::u16string unicode = u"[Values]\r\nname=caf\u00e9 \u20ac \u3042\r\n";
+        std::string le = "\xFF\xFE", be = "\xFE\xFF";
+        for (char16_t c : unicode) {
+            le += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+            be += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+        }
+        image.File("C:\\WINNT\\UTF16LE.INI", le);
+        image.File("C:\\WINNT\\UTF16BE.INI", be);
+        image.File("C:\\WINNT\\UTF8BOM.INI", "\xEF\xBB\xBF[Values]\nname=value\n");
         machine = std::make_unique<ActiveMachine>(image);
     }
     winemu::Machine& M() { return machine->M(); }
@@ -297,6 +307,9 @@ TEST_F(ProfileFixture, FileIsLookedForWhereWindowsLooks) {
         {"C:read.ini", "default"},          // drive-relative: the current directory
         {"Q:\\READ.INI", "default"},        // a drive the machine does not have
         {"C:\\WINNT\\system32", "default"}, // a folder is no profile
+        {"utf16le.ini", "caf\xE9 \x80 ?"},  // Unicode as code page 1252 holds it
+        {"utf16be.ini", "caf\xE9 \x80 ?"},
+        {"utf8bom.ini", "value"}, // the mark is no part of the first section's name
         {"", "default"},
     };
     for (const Row& row : rows) {

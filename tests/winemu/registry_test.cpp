@@ -203,6 +203,50 @@ TEST_F(RegistryTest, CreateKeyRefusals) {
                                                     KEY_ALL_ACCESS, NULL, &key, NULL));
 }
 
+// The limits a booted registry.reg is held to hold for every write, so that no run can save
+// what the next boot refuses; a refused path makes none of its keys.
+TEST_F(RegistryTest, NamesAndDepthWithinWindowsLimits) {
+    std::string deep = "D";
+    for (int i = 1; i < 512; ++i)
+        deep += "\\D";
+    struct Row {
+        HKEY from; // HKEY_LOCAL_MACHINE, or null for HKLM\\D (one level down)
+        std::string path;
+        LONG result;
+    };
+    const Row rows[] = {
+        {HKEY_LOCAL_MACHINE, "A\\" + std::string(255, 'n'), ERROR_SUCCESS},
+        {HKEY_LOCAL_MACHINE, "B\\" + std::string(256, 'n') + "\\C", ERROR_INVALID_PARAMETER},
+        {HKEY_LOCAL_MACHINE, deep, ERROR_SUCCESS}, // 512 levels below the root
+        {HKEY_LOCAL_MACHINE, deep + "\\E", ERROR_INVALID_PARAMETER},
+        {nullptr, deep.substr(4) + "\\F", ERROR_SUCCESS}, // the handle's own level counts too
+        {nullptr, deep + "\\G", ERROR_INVALID_PARAMETER},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path.substr(0, 40));
+        HKEY from = row.from ? row.from : Create(HKEY_LOCAL_MACHINE, "D");
+        HKEY key = NULL;
+        EXPECT_EQ(row.result, RegCreateKeyExA(from, row.path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS,
+                                              NULL, &key, NULL));
+        EXPECT_EQ(row.result == ERROR_SUCCESS, key != NULL);
+        if (key)
+            RegCloseKey(key);
+        if (!row.from)
+            RegCloseKey(from);
+    }
+    EXPECT_EQ(nullptr, Reg().Find("HKLM\\B"));
+    EXPECT_EQ(nullptr, Reg().Find("HKLM\\" + deep + "\\E"));
+
+    HKEY key = Create(HKEY_LOCAL_MACHINE, "Values");
+    const BYTE data[] = "x";
+    EXPECT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, std::string(16383, 'v').c_str(), 0, REG_SZ, data, 2));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER,
+              RegSetValueExA(key, std::string(16384, 'w').c_str(), 0, REG_SZ, data, 2));
+    EXPECT_EQ(nullptr, Reg().Value("HKLM\\Values", std::string(16384, 'w')));
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
+}
+
 TEST_F(RegistryTest, CreateBelowAHandleIgnoresThatHandlesRights) {
     // Windows checks the new key's own security, not the rights of the handle it is made under.
     HKEY readOnly = Open(HKEY_LOCAL_MACHINE, "SOFTWARE", KEY_QUERY_VALUE);

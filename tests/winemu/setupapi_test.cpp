@@ -8,6 +8,7 @@
 #include <setupapi.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -233,12 +234,55 @@ TEST(SetupDiSelectOEMDrv, MatchesTheHardwareIdInTheCurrentDirectory) {
     }
 }
 
-TEST(SetupDiSelectOEMDrv, NoInfInTheDirectory) {
-    Installer inst;
-    inst.Create("ID_ONE");
-    inst.M().CurrentDirectory() = "C:\\WINNT\\system32";
-    EXPECT_FALSE(SetupDiSelectOEMDrv(nullptr, inst.list, &inst.data));
-    EXPECT_EQ(inst.Error(), static_cast<DWORD>(ERROR_NO_DRIVER_SELECTED));
+// Without a driver path Windows asks for the manufacturer's disk: the folder typed (or, with
+// nobody to ask, the INF's folder suggested) is searched, and a cancel fails the call.
+TEST(SetupDiSelectOEMDrv, InstallFromDiskNamesTheFolder) {
+    struct Row {
+        const char* driverPath;            // set in the install parameters first
+        std::optional<std::string> answer; // what the user gives; none: cancel
+        bool answerer;                     // someone is at the screen
+        BOOL found;
+        DWORD error;
+        const char* shown; // the prompt's event in the report; null: no prompt
+    };
+    const Row rows[] = {
+        {"", std::nullopt, false, TRUE, ERROR_SUCCESS, "C:\\DRV"},
+        {"", "C:\\DRV", true, TRUE, ERROR_SUCCESS, "C:\\DRV"},
+        {"", "C:\\WINNT\\system32", true, FALSE, ERROR_NO_DRIVER_SELECTED, "C:\\WINNT\\system32"},
+        {"", std::nullopt, true, FALSE, ERROR_CANCELLED, "CANCEL"},
+        {"C:\\DRV", std::nullopt, true, TRUE, ERROR_SUCCESS, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.answer.value_or(row.driverPath));
+        Installer inst;
+        inst.Create("ID_ONE");
+        inst.M().CurrentDirectory() = "C:\\WINNT\\system32";
+        std::vector<std::string> suggested;
+        if (row.answerer)
+            inst.M().Answerer() = [&](const winemu::SystemPrompt& prompt) {
+                suggested.push_back(prompt.suggestion);
+                return row.answer;
+            };
+        SP_DEVINSTALL_PARAMS_A params{};
+        params.cbSize = sizeof params;
+        ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(inst.list, &inst.data, &params));
+        std::strcpy(params.DriverPath, row.driverPath);
+        ASSERT_TRUE(SetupDiSetDeviceInstallParamsA(inst.list, &inst.data, &params));
+
+        EXPECT_EQ(SetupDiSelectOEMDrv(nullptr, inst.list, &inst.data), row.found);
+        if (!row.found) {
+            EXPECT_EQ(inst.Error(), row.error);
+        }
+        const nlohmann::json& dialogs = inst.M().Report()["dialogs"];
+        ASSERT_EQ(dialogs.size(), row.shown ? 1u : 0u);
+        if (row.shown) {
+            EXPECT_EQ(dialogs[0]["id"], winemu::kInstallFromDiskPrompt);
+            EXPECT_EQ(dialogs[0]["event"], row.shown);
+        }
+        if (row.answerer && row.shown) {
+            EXPECT_EQ(suggested, std::vector<std::string>{"C:\\DRV"}); // the INF's folder
+        }
+    }
 }
 
 TEST(SetupDiCallClassInstaller, InstallWritesTheClassSubkey) {

@@ -2,6 +2,7 @@
 // report (dialogs, message boxes, files copied, program groups, the call trace), notes on the
 // machine console and the answers file that the runner was given.
 #include "toolkit/core.h"
+#include "toolkit/host/terminal_ui.h"
 #include "winemu/machine.h"
 
 #include <fstream>
@@ -93,6 +94,8 @@ class MachineHost : public Host {
         for (const char* key : {"dialogs", "message_boxes", "files_copied", "program_groups"}) {
             ReportArray(key);
         }
+        // What Windows asks while setup runs is answered where setup's own dialogs are.
+        winemu::Current().Answerer() = AnswerSystemPrompt;
     }
 
     void Called(std::string_view call, const std::vector<CallArg>& args) override {

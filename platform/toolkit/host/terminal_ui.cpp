@@ -3,6 +3,7 @@
 // Start Menu folders with shortcuts.
 #include "toolkit/core.h"
 #include "toolkit/host/shortcuts.h"
+#include "toolkit/host/terminal_ui.h"
 #include "winemu/machine.h"
 
 #include <istream>
@@ -170,6 +171,38 @@ class TerminalScreen : public Ui {
 };
 
 } // namespace
+
+std::optional<std::string> AnswerSystemPrompt(const winemu::SystemPrompt& prompt) {
+    winemu::Machine& machine = winemu::Current();
+    std::ostream& out = machine.Console();
+    PrintFrame(out, prompt.title, prompt.text);
+    out << "\n  " << prompt.suggestion << '\n';
+    State& state = Core();
+    if (state.unattended) {
+        // The next word for this dialog: CANCEL cancels, none (or an empty one) takes OK.
+        std::string word;
+        auto found = state.answers.find(prompt.id);
+        if (found != state.answers.end() && !found->second.empty()) {
+            word = std::move(found->second.front());
+            found->second.erase(found->second.begin());
+        }
+        if (NameEquals(word, "CANCEL")) {
+            out << "\n  answered: Cancel\n";
+            return std::nullopt;
+        }
+        std::string answer = word.empty() ? prompt.suggestion : word;
+        out << "\n  answered: " << answer << '\n';
+        return answer;
+    }
+    out << "Folder (Enter: as shown; end of input: Cancel): " << std::flush;
+    std::string line;
+    if (!machine.Input() || !std::getline(*machine.Input(), line)) {
+        out << "(no answer: Cancel)\n";
+        return std::nullopt;
+    }
+    std::string answer = Trim(line);
+    return answer.empty() ? prompt.suggestion : answer;
+}
 
 Ui& DefaultUi() {
     static TerminalScreen screen;
