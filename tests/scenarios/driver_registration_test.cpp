@@ -36,7 +36,7 @@ void FromSample(TestImage& image, const char* sample) {
 
 std::string SampleDriver() {
     return testsupport::ReadHostFile(fs::path(SOUNDSETUP_SOURCE_DIR) / "platform" / "tonebay" /
-                                     "TONEBAY.DLL");
+                                     "TONEBAY.INI");
 }
 
 // The sample disk's driver, answering and storing as given.
@@ -123,7 +123,7 @@ TEST(DriverRegistration, UnattendedNt40RegistersTheDriverAndItsMidiDevices) {
         SCOPED_TRACE(row.product);
         TestImage image;
         FromSample(image, "nt40");
-        image.File("A:\\TONEBAY.DLL", Driver("Install=1\n", row.product));
+        image.File("A:\\TONEBAY.INI", Driver("Install=1\n", row.product));
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
         ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -150,7 +150,7 @@ TEST(DriverRegistration, UnattendedNt351WritesAMappingNameInstead) {
         SCOPED_TRACE(row.product);
         TestImage image;
         FromSample(image, "nt351");
-        image.File("A:\\TONEBAY.DLL", Driver("Install=1\n", row.product));
+        image.File("A:\\TONEBAY.INI", Driver("Install=1\n", row.product));
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
         ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -170,7 +170,7 @@ TEST(DriverRegistration, UnattendedNt351WritesAMappingNameInstead) {
 TEST(DriverRegistration, SampleDriverIsConfiguredAndSetupGoesOn) {
     TestImage image;
     FromSample(image, "nt40");
-    image.File("A:\\TONEBAY.DLL", SampleDriver());
+    image.File("A:\\TONEBAY.INI", SampleDriver());
 
     ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
     ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -209,7 +209,7 @@ TEST(DriverRegistration, RefusingOrMissingDriverEndsSetupWithoutAMessage) {
         SCOPED_TRACE(row.name);
         TestImage image;
         FromSample(image, "nt40");
-        image.File("A:\\TONEBAY.DLL", row.driver);
+        image.File("A:\\TONEBAY.INI", row.driver);
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI", row.faults);
         ASSERT_EQ(result.exitCode, 0) << result.output;
