@@ -58,7 +58,7 @@ TEST(TonebayDriver, SettingsTable) {
          nullptr, nullptr, -1, 1, 0, "A=4294967295 B=5", "-"},
         {"hex", kDisk,
          "[Driver]\nInstall=0x2\nQueryConfigure=0x1\n[Parameters]\nCurrentProduct=0xC\n"
-         "COMOption=0XfF\nBig=0x1FFFFFFFF\n",
+         "COMOption=0XfF\nBig=0x123456789\n",
          nullptr, nullptr, 2, 1, 1, "CurrentProduct=12 COMOption=255 Big=4294967295",
          "CurrentProduct=12 COMOption=255 Big=4294967295"},
         {"leading zeros are decimal", kDisk,
@@ -66,7 +66,7 @@ TEST(TonebayDriver, SettingsTable) {
          nullptr, 2, 0, 1, kBoth, kBoth},
         {"spaces and comments", kDisk,
          "; settings\n[Driver]  ; answers\n  Install = 2   ; restart\nQueryConfigure=1;yes\n"
-         "[Parameters]  ; values\n; model\n  CurrentProduct = 12 ; Card12\nCOMOption=\t3\nno "
+         "[Parameters]  ; values\n; Old=5\n  CurrentProduct = 12 ; Card12\nCOMOption=\t3\nno "
          "equals\n",
          nullptr, nullptr, 2, 1, 1, kBoth, kBoth},
         {"missing keys and no digits", kDisk,
