@@ -9,7 +9,8 @@
 namespace {
 
 const WCHAR kTonebay[] = {'T', 'O', 'N', 'E', 'B', 'A', 'Y', '.', 'D', 'L', 'L', 0};
-const char kParameters[] = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TONEBAY\\Parameters\\Device0";
+const char kParameters[] =
+    "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TONEBAY\\Parameters\\Device0";
 
 } // namespace
 
