@@ -17,6 +17,7 @@ struct Folder {
               ("soundsetup-fuzz." + std::to_string(::getpid()))) {
         std::filesystem::create_directories(dir / "drives" / "A");
         std::filesystem::create_directories(dir / "drives" / "C" / "WINNT" / "system32");
+        std::ofstream(dir / "drives" / "A" / "TONEBAY.DLL") << "driver";
     }
     ~Folder() {
         std::error_code ec;
@@ -27,12 +28,12 @@ struct Folder {
 
 } // namespace
 
-winemu::Machine& MachineWithFile(std::string_view data) {
+winemu::Machine& MachineWithFile(std::string_view data, std::string_view name) {
     static const Folder folder;
     const std::filesystem::path& dir = folder.dir;
     static std::unique_ptr<winemu::Machine> machine;
     {
-        std::ofstream out(dir / "drives" / "A" / "INPUT.INF", std::ios::binary | std::ios::trunc);
+        std::ofstream out(dir / "drives" / "A" / name, std::ios::binary | std::ios::trunc);
         out.write(data.data(), static_cast<std::streamsize>(data.size()));
     }
     winemu::Activate(nullptr);

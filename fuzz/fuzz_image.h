@@ -9,7 +9,8 @@
 
 namespace fuzzing {
 
-// A booted machine whose file A:\INPUT.INF holds data; active until the next call.
-winemu::Machine& MachineWithFile(std::string_view data);
+// A booted machine whose file A:\<name> holds data; active until the next call. The disk also
+// holds the sample driver's stand-in, A:\TONEBAY.DLL.
+winemu::Machine& MachineWithFile(std::string_view data, std::string_view name = "INPUT.INF");
 
 } // namespace fuzzing

@@ -1,99 +1,28 @@
 // Installable drivers (WINMM): OpenDriver, SendDriverMessage, CloseDriver and DefDriverProc.
-// In the host build a driver file is a driver description: INI text whose [Driver] section holds
-// the answers to the driver messages and whose [Parameters] section holds the numbers the driver
-// stores under its service key, through the registry functions, when it is installed or
-// configured. Opening and closing send the messages Windows sends around them.
+// A driver is a DLL loaded as LoadLibraryA loads one, whose DriverProc takes the messages;
+// opening and closing send the messages Windows sends around them. Every call and message goes
+// into the run report with its answer.
 #include "winemu/machine.h"
-#include "winemu/profile.h"
+#include "winemu/modules.h"
 
 #include <mmsystem.h>
 
-#include <cctype>
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <optional>
-#include <sstream>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 
-// What an open driver knows of itself: its file, its answers and its parameters.
+using DriverEntry = LRESULT(CALLBACK*)(DWORD_PTR, HDRVR, UINT, LPARAM, LPARAM);
+
+// An open driver: its module, its entry point and the identifier its DRV_OPEN answered.
 struct DriverInstance {
-    std::string fileName;    // "TONEBAY.DLL", as it was asked for
-    std::string serviceName; // "TONEBAY": the file's base name
-    LRESULT loadAnswer = 1;  // 0 refuses the load: OpenDriver fails
-    LRESULT openAnswer = 1;  // 0 refuses the open: OpenDriver fails
-    LRESULT installAnswer = DRVCNF_OK;
-    LRESULT queryConfigureAnswer = 0;
-    LRESULT configureAnswer = DRVCNF_OK;
-    std::vector<std::pair<std::string, DWORD>> parameters; // in file order
+    std::string fileName; // "TONEBAY.DLL", as it was asked for
+    HMODULE module = nullptr;
+    DriverEntry driverProc = nullptr;
+    DWORD_PTR driverId = 0;
+    HDRVR hdrvr = nullptr;
 };
-
-std::string Trim(std::string_view text) {
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && std::isspace(static_cast<unsigned char>(text[first])))
-        ++first;
-    while (last > first && std::isspace(static_cast<unsigned char>(text[last - 1])))
-        --last;
-    return std::string(text.substr(first, last - first));
-}
-
-// Reads a driver description. False when the text has no [Driver] section.
-bool ParseDescription(const std::string& text, DriverInstance& driver) {
-    std::istringstream in(text);
-    std::string line;
-    std::string section;
-    bool hasDriverSection = false;
-    while (std::getline(in, line)) {
-        std::string trimmed = Trim(line);
-        if (trimmed.empty() || trimmed[0] == ';')
-            continue;
-        if (trimmed[0] == '[') {
-            size_t close = trimmed.find(']');
-            section = Trim(std::string_view(trimmed).substr(
-                1, close == std::string::npos ? std::string::npos : close - 1));
-            if (winemu::NameEquals(section, "Driver"))
-                hasDriverSection = true;
-            continue;
-        }
-        size_t equals = trimmed.find('=');
-        if (equals == std::string::npos)
-            continue;
-        std::string key = Trim(std::string_view(trimmed).substr(0, equals));
-        std::string value = Trim(std::string_view(trimmed).substr(equals + 1));
-        if (key.empty())
-            continue;
-        if (winemu::NameEquals(section, "Driver")) {
-            LRESULT answer = static_cast<LRESULT>(static_cast<LONG>(winemu::ProfileNumber(value)));
-            if (winemu::NameEquals(key, "Load"))
-                driver.loadAnswer = answer;
-            else if (winemu::NameEquals(key, "Open"))
-                driver.openAnswer = answer;
-            else if (winemu::NameEquals(key, "Install"))
-                driver.installAnswer = answer;
-            else if (winemu::NameEquals(key, "QueryConfigure"))
-                driver.queryConfigureAnswer = answer;
-            else if (winemu::NameEquals(key, "Configure"))
-                driver.configureAnswer = answer;
-        } else if (winemu::NameEquals(section, "Parameters")) {
-            DWORD number = winemu::ProfileNumber(value);
-            bool replaced = false;
-            for (auto& [name, existing] : driver.parameters) {
-                if (winemu::NameEquals(name, key)) {
-                    existing = number;
-                    replaced = true;
-                }
-            }
-            if (!replaced)
-                driver.parameters.emplace_back(key, number);
-        }
-    }
-    return hasDriverSection;
-}
 
 // Driver names are plain file names; a character outside ASCII cannot name a file in an image.
 std::string ToAnsi(LPCWSTR text) {
@@ -103,49 +32,9 @@ std::string ToAnsi(LPCWSTR text) {
     return result;
 }
 
-bool HasDirectory(std::string_view name) {
-    return name.find_first_of("\\/:") != std::string_view::npos;
-}
-
-std::string JoinPath(const std::string& directory, const std::string& name) {
-    if (!directory.empty() && directory.back() == '\\')
-        return directory + name;
-    return directory + "\\" + name;
-}
-
-// The driver file, found as LoadLibrary finds a DLL named without a directory: the program's own
-// folder (the directory it was started from), the current directory, the system directory, then
-// the Windows directory. A driver beside SETUP.EXE on the install disk thus opens.
-std::optional<std::filesystem::path> FindDriverFile(winemu::Machine& machine,
-                                                    const std::string& name) {
-    std::vector<std::string> candidates;
-    if (HasDirectory(name)) {
-        candidates.push_back(machine.FullPath(name));
-    } else {
-        candidates.push_back(JoinPath(machine.Config().currentDirectory, name));
-        candidates.push_back(JoinPath(machine.CurrentDirectory(), name));
-        candidates.push_back(JoinPath(machine.SystemDirectory(), name));
-        candidates.push_back(JoinPath(machine.Config().windowsDirectory, name));
-    }
-    for (const std::string& candidate : candidates) {
-        if (candidate.empty())
-            continue;
-        std::optional<std::filesystem::path> host = machine.HostPath(candidate);
-        std::error_code error;
-        if (host && std::filesystem::is_regular_file(*host, error))
-            return host;
-    }
-    return std::nullopt;
-}
-
 std::string BaseName(const std::string& name) {
     size_t slash = name.find_last_of("\\/:");
     return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-std::string WithoutExtension(const std::string& fileName) {
-    size_t dot = fileName.find_last_of('.');
-    return dot == std::string::npos ? fileName : fileName.substr(0, dot);
 }
 
 std::string MessageName(UINT message) {
@@ -175,25 +64,6 @@ std::string MessageName(UINT message) {
     }
 }
 
-// What the driver stores on installation: its parameters under its service key, written through
-// the registry functions as the real driver writes them, so that the machine's faults reach them.
-void WriteParameters(const DriverInstance& driver) {
-    if (driver.parameters.empty())
-        return;
-    const std::string key =
-        "SYSTEM\\CurrentControlSet\\Services\\" + driver.serviceName + "\\Parameters\\Device0";
-    HKEY hkey = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        KEY_ALL_ACCESS, nullptr, &hkey, nullptr) != ERROR_SUCCESS)
-        return;
-    for (const auto& [name, value] : driver.parameters) {
-        if (RegSetValueExA(hkey, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                           sizeof(DWORD)) != ERROR_SUCCESS)
-            break;
-    }
-    RegCloseKey(hkey);
-}
-
 // A message in the report with both its parameters. The configuration record that DRV_INSTALL
 // and DRV_CONFIGURE carry in lParam2 is shown as the driver would see it.
 void Record(winemu::Machine& machine, const DriverInstance& driver, UINT message, LRESULT answer,
@@ -219,34 +89,10 @@ void Record(winemu::Machine& machine, const DriverInstance& driver, UINT message
     machine.Report()["driver_messages"].push_back(std::move(entry));
 }
 
-// The driver's answer to a message, and what it does on it.
+// The driver's answer to a message, in the report.
 LRESULT Dispatch(winemu::Machine& machine, const DriverInstance& driver, UINT message,
                  LPARAM lParam1, LPARAM lParam2) {
-    LRESULT answer;
-    switch (message) {
-    case DRV_LOAD:
-        answer = driver.loadAnswer;
-        break;
-    case DRV_OPEN:
-        answer = driver.openAnswer;
-        break;
-    case DRV_INSTALL:
-        answer = driver.installAnswer;
-        break;
-    case DRV_QUERYCONFIGURE:
-        answer = driver.queryConfigureAnswer;
-        break;
-    case DRV_CONFIGURE:
-        answer = driver.configureAnswer;
-        break;
-    default:
-        answer = DefDriverProc(0, nullptr, message, lParam1, lParam2);
-        break;
-    }
-    // A driver that accepted its installation or configuration has stored its settings; one
-    // that cancelled has not.
-    if ((message == DRV_INSTALL || message == DRV_CONFIGURE) && answer != DRVCNF_CANCEL)
-        WriteParameters(driver);
+    LRESULT answer = driver.driverProc(driver.driverId, driver.hdrvr, message, lParam1, lParam2);
     Record(machine, driver, message, answer, lParam1, lParam2, false);
     return answer;
 }
@@ -297,38 +143,44 @@ HDRVR WINAPI OpenDriver(LPCWSTR szDriverName, LPCWSTR szSectionName, LPARAM lPar
         return nullptr;
     }
     const std::string fileName = DriverFileName(machine, name, szSectionName != nullptr);
-    std::optional<std::filesystem::path> file = FindDriverFile(machine, fileName);
-    if (!file) {
-        machine.LastError() = ERROR_MOD_NOT_FOUND;
-        return nullptr;
-    }
-    std::ifstream in(*file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
     auto driver = std::make_shared<DriverInstance>();
     driver->fileName = BaseName(fileName);
-    driver->serviceName = WithoutExtension(driver->fileName);
-    if (!in || !ParseDescription(text.str(), *driver)) {
-        machine.LastError() = ERROR_BAD_FORMAT;
+    DWORD error = ERROR_SUCCESS;
+    driver->module = winemu::LoadModule(fileName, error);
+    if (driver->module == nullptr) {
+        machine.LastError() = error;
+        return nullptr;
+    }
+    driver->driverProc = reinterpret_cast<DriverEntry>(
+        reinterpret_cast<void (*)(void)>(winemu::ModuleExport(driver->module, "DriverProc")));
+    if (driver->driverProc == nullptr) {
+        winemu::FreeModule(driver->module);
+        machine.LastError() = ERROR_PROC_NOT_FOUND;
         return nullptr;
     }
     // Loaded and enabled once, then opened with the caller's parameter; a refusal of the load
-    // or of the open leaves no driver open.
+    // or of the open leaves no driver open. Later messages carry the identifier that DRV_OPEN
+    // answered.
     if (Dispatch(machine, *driver, DRV_LOAD, 0, 0) == 0) {
+        winemu::FreeModule(driver->module);
         machine.LastError() = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
     Dispatch(machine, *driver, DRV_ENABLE, 0, 0);
-    if (Dispatch(machine, *driver, DRV_OPEN, 0, lParam2) == 0) {
+    const LRESULT driverId = Dispatch(machine, *driver, DRV_OPEN, 0, lParam2);
+    if (driverId == 0) {
         Dispatch(machine, *driver, DRV_DISABLE, 0, 0);
         Dispatch(machine, *driver, DRV_FREE, 0, 0);
+        winemu::FreeModule(driver->module);
         machine.LastError() = ERROR_MOD_NOT_FOUND;
         return nullptr;
     }
     const std::string description = "driver " + driver->fileName;
     ULONG_PTR handle = machine.Objects().Open(winemu::HandleKind::Driver, description, driver);
+    driver->driverId = static_cast<DWORD_PTR>(driverId);
+    driver->hdrvr = reinterpret_cast<HDRVR>(handle);
     machine.Report()["driver_messages"][call]["opened"] = true;
-    return reinterpret_cast<HDRVR>(handle);
+    return driver->hdrvr;
 }
 
 LRESULT WINAPI SendDriverMessage(HDRVR hDriver, UINT message, LPARAM lParam1, LPARAM lParam2) {
@@ -358,6 +210,7 @@ LRESULT WINAPI CloseDriver(HDRVR hDriver, LPARAM lParam1, LPARAM lParam2) {
     Dispatch(machine, *driver, DRV_CLOSE, lParam1, lParam2);
     Dispatch(machine, *driver, DRV_DISABLE, 0, 0);
     Dispatch(machine, *driver, DRV_FREE, 0, 0);
+    winemu::FreeModule(driver->module);
     machine.Objects().Close(reinterpret_cast<ULONG_PTR>(hDriver), winemu::HandleKind::Driver);
     return 1;
 }

@@ -107,6 +107,7 @@ constexpr std::string_view kFaultableApis[] = {
     "FShowProgManGroup",
     "GetCurrentDirectoryA",
     "GetFileAttributesA",
+    "GetModuleFileNameA",
     "GetPrivateProfileIntA",
     "GetPrivateProfileSectionA",
     "GetPrivateProfileStringA",

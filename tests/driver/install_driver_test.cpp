@@ -17,15 +17,18 @@ using testsupport::TestImage;
 
 constexpr const char* kSystemDir = "C:\\WINNT\\system32";
 
-// A machine whose system directory holds a driver description, made current as setup does.
+// A machine whose system directory holds the driver and its settings, made current as setup
+// does.
 struct DriverMachine {
     TestImage image;
     std::unique_ptr<ActiveMachine> active;
 
     explicit DriverMachine(const std::string& driverIni) {
         image.Folder(kSystemDir);
-        if (!driverIni.empty())
-            image.File(std::string(kSystemDir) + "\\TONEBAY.DLL", driverIni);
+        if (!driverIni.empty()) {
+            image.File(std::string(kSystemDir) + "\\TONEBAY.DLL", "driver");
+            image.File(std::string(kSystemDir) + "\\TONEBAY.INI", driverIni);
+        }
         active = std::make_unique<ActiveMachine>(image);
         M().CurrentDirectory() = kSystemDir;
     }
@@ -129,7 +132,6 @@ TEST(LInstallDriver, DriverThatCannotBeOpenedGivesZeroAndNoMessage) {
     };
     const Row rows[] = {
         {"file missing", "", nullptr},
-        {"not a driver description", "MZ this is not a driver\n", nullptr},
         {"load failure", "[Driver]\nInstall=1\n", "TONEBAY"},
         {"the driver refuses to load", "[Driver]\nLoad=0\n", nullptr},
         {"the driver refuses to open", "[Driver]\nOpen=0\n", nullptr},

@@ -37,7 +37,7 @@ void FromSample(TestImage& image, const char* sample) {
 
 std::string SampleDriver() {
     return testsupport::ReadHostFile(fs::path(SOUNDSETUP_SOURCE_DIR) / "platform" / "tonebay" /
-                                     "TONEBAY.DLL");
+                                     "TONEBAY.INI");
 }
 
 // The sample disk's driver, answering and storing as given.
@@ -124,7 +124,7 @@ TEST(DriverRegistration, UnattendedNt40RegistersTheDriverAndItsMidiDevices) {
         SCOPED_TRACE(row.product);
         TestImage image;
         FromSample(image, "nt40");
-        image.File("A:\\TONEBAY.DLL", Driver("Install=1\n", row.product));
+        image.File("A:\\TONEBAY.INI", Driver("Install=1\n", row.product));
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
         ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -151,7 +151,7 @@ TEST(DriverRegistration, UnattendedNt351WritesAMappingNameInstead) {
         SCOPED_TRACE(row.product);
         TestImage image;
         FromSample(image, "nt351");
-        image.File("A:\\TONEBAY.DLL", Driver("Install=1\n", row.product));
+        image.File("A:\\TONEBAY.INI", Driver("Install=1\n", row.product));
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
         ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -171,7 +171,7 @@ TEST(DriverRegistration, UnattendedNt351WritesAMappingNameInstead) {
 TEST(DriverRegistration, SampleDriverIsConfiguredAndSetupGoesOn) {
     TestImage image;
     FromSample(image, "nt40");
-    image.File("A:\\TONEBAY.DLL", SampleDriver());
+    image.File("A:\\TONEBAY.INI", SampleDriver());
 
     ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
     ASSERT_EQ(result.exitCode, 0) << result.output;
@@ -210,7 +210,7 @@ TEST(DriverRegistration, RefusingOrMissingDriverEndsSetupWithoutAMessage) {
         SCOPED_TRACE(row.name);
         TestImage image;
         FromSample(image, "nt40");
-        image.File("A:\\TONEBAY.DLL", row.driver);
+        image.File("A:\\TONEBAY.INI", row.driver);
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI", row.faults);
         ASSERT_EQ(result.report["exit_code"], SETUP_EXIT_FAILED) << result.output;

@@ -635,7 +635,7 @@ TEST(SetupFlow, SourceDirectoryFromTheStartDirectory) {
 TEST(SetupFlow, ADriverThatRefusesToInstallEndsSetupSilently) {
     TestImage image;
     FromSample(image, "nt40");
-    image.File("A:\\TONEBAY.DLL", "[Driver]\nInstall=0\n[Parameters]\nCurrentProduct=7\n");
+    image.File("A:\\TONEBAY.INI", "[Driver]\nInstall=0\n[Parameters]\nCurrentProduct=7\n");
     std::string sCmd = UseAnswers(image, "700=RESTART\n");
 
     ChildResult result = RunSetup(image, sCmd);
@@ -691,7 +691,7 @@ TEST(SetupFlow, UnreadableCardSettingsFallBackToTheFmSynthesizer) {
         SCOPED_TRACE(row.szDriver);
         TestImage image;
         FromSample(image, "nt40");
-        image.File("A:\\TONEBAY.DLL", row.szDriver);
+        image.File("A:\\TONEBAY.INI", row.szDriver);
 
         ChildResult result = RunSetup(image, "/answers:A:\\ANSWERS.INI");
         ASSERT_EQ(ExitCode(result), SETUP_EXIT_INSTALLED) << result.output;
@@ -708,7 +708,7 @@ TEST(SetupFlow, AFailedModemDoesNotStopSetup) {
     TestImage image;
     FromSample(image, "nt40");
     // Product 12 carries a modem on COM1, but its INF file is not on the disk.
-    image.File("A:\\TONEBAY.DLL",
+    image.File("A:\\TONEBAY.INI",
                "[Driver]\nInstall=1\n[Parameters]\nCurrentProduct=12\nCOMOption=1\n");
     std::string sCmd = UseAnswers(image, "700=RESTART\n");
 

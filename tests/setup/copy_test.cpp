@@ -37,7 +37,7 @@ class CopyTest : public ::testing::Test {
         fFatal = 0;
         fTerminating = 0;
         image_.File("A:\\SETUP.INF", kSetupInf)
-            .File("A:\\TONEBAY.DLL", "[Driver]\nInstall=1\n")
+            .File("A:\\TONEBAY.DLL", "driver")
             .File("A:\\QVHWCTL.DAT", "[Mixer Group]\nCreate=1\n")
             .File("A:\\MIX.EXE", "mixer")
             .File("A:\\TONEBAY.SYS", "kernel driver")

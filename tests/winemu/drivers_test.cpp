@@ -1,5 +1,6 @@
-// The emulated installable drivers: where OpenDriver finds a driver, what a driver description
-// answers and stores, handle tracking, faults and the report.
+// The emulated installable drivers: where OpenDriver finds a driver and loads it, handle
+// tracking, faults and the report. What the sample driver answers and stores is tested beside it
+// (platform/tonebay/tests).
 #include "support/test_machine.h"
 
 #include <mmsystem.h>
@@ -15,8 +16,6 @@ using testsupport::ActiveMachine;
 using testsupport::TestImage;
 
 const WCHAR kTonebay[] = {'T', 'O', 'N', 'E', 'B', 'A', 'Y', '.', 'D', 'L', 'L', 0};
-const std::string kParameters =
-    "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TONEBAY\\Parameters\\Device0";
 
 std::u16string Wide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
@@ -30,8 +29,11 @@ std::vector<std::string> MessageNames(winemu::Machine& machine) {
     return names;
 }
 
-std::string Driver(int install) {
-    return "[Driver]\nInstall=" + std::to_string(install) + "\n";
+// The sample driver in a folder, answering DRV_INSTALL with install.
+void PutDriver(TestImage& image, const std::string& folder, int install,
+               const char* fileName = "TONEBAY.DLL") {
+    image.File(folder + "\\" + fileName, "driver");
+    image.File(folder + "\\TONEBAY.INI", "[Driver]\nInstall=" + std::to_string(install) + "\n");
 }
 
 // Sends DRV_INSTALL with an empty record and closes the driver: the driver's install answer.
@@ -62,13 +64,13 @@ TEST(OpenDriver, LooksWhereLoadLibraryLooks) {
         TestImage image;
         image.Folder("A:\\").Folder("C:\\WINNT\\system32").Folder("C:\\WORK");
         if (row.inProgram)
-            image.File("A:\\TONEBAY.DLL", Driver(14));
+            PutDriver(image, "A:", 14);
         if (row.inCurrent)
-            image.File("C:\\WORK\\TONEBAY.DLL", Driver(11));
+            PutDriver(image, "C:\\WORK", 11);
         if (row.inSystem)
-            image.File("C:\\WINNT\\system32\\tonebay.dll", Driver(12)); // names match in any case
+            PutDriver(image, "C:\\WINNT\\system32", 12, "tonebay.dll"); // in any case
         if (row.inWindows)
-            image.File("C:\\WINNT\\TONEBAY.DLL", Driver(13));
+            PutDriver(image, "C:\\WINNT", 13);
         ActiveMachine machine(image);
         machine.M().CurrentDirectory() = "C:\\WORK";
 
@@ -86,10 +88,10 @@ TEST(OpenDriver, LooksWhereLoadLibraryLooks) {
 // Without a section, a name that the Drivers32 key maps opens the file it maps to.
 TEST(OpenDriver, ANameInDrivers32OpensItsFile) {
     TestImage image;
-    image.File("C:\\WINNT\\system32\\QVSOUND.DRV", Driver(21));
-    image.File("C:\\WINNT\\system32\\TONEBAY.DLL", Driver(22));
+    PutDriver(image, "C:\\DRV", 21);
+    PutDriver(image, "C:\\WINNT\\system32", 22);
     image.Registry("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
-                   "Drivers32]\n\"tonebay.dll\"=\"QVSOUND.DRV\"\n");
+                   "Drivers32]\n\"tonebay.dll\"=\"C:\\\\DRV\\\\TONEBAY.DLL\"\n");
     ActiveMachine machine(image);
     machine.M().CurrentDirectory() = "C:\\WINNT\\system32";
 
@@ -105,55 +107,64 @@ TEST(OpenDriver, ANameInDrivers32OpensItsFile) {
 TEST(OpenDriver, RefusesWhatIsNoDriver) {
     struct Row {
         const char* name;
-        const char* contents; // null: no file
+        const char* file; // the file the name opens; null: none
+        const char* ini;
         const char* fault;
     };
     const Row rows[] = {
-        {"missing", nullptr, nullptr},
-        {"no [Driver] section", "[Parameters]\nCurrentProduct=7\n", nullptr},
-        {"binary", "MZ\x90\x00\x03", nullptr},
-        {"fault on the name", "[Driver]\n", "tonebay.dll"},
-        {"fault on every call", "[Driver]\n", "*"},
-        {"refuses to load", "[Driver]\nLoad=0\n", nullptr},
-        {"refuses to open", "[Driver]\nOpen=0\n", nullptr},
+        {"missing", nullptr, "", nullptr},
+        {"a file that is no driver the machine knows", "A:\\QVSOUND.DRV", "", nullptr},
+        {"fault on the name", "A:\\TONEBAY.DLL", "", "tonebay.dll"},
+        {"fault on every call", "A:\\TONEBAY.DLL", "", "*"},
+        {"refuses to load", "A:\\TONEBAY.DLL", "[Driver]\nLoad=0\n", nullptr},
+        {"refuses to open", "A:\\TONEBAY.DLL", "[Driver]\nOpen=0\n", nullptr},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TestImage image;
-        if (row.contents != nullptr)
-            image.File("A:\\TONEBAY.DLL", row.contents);
+        image.File("A:\\TONEBAY.INI", row.ini);
+        if (row.file != nullptr)
+            image.File(row.file, "driver");
         ActiveMachine machine(image);
         if (row.fault != nullptr)
             machine.M().Fault().Add("OpenDriver", row.fault);
 
-        EXPECT_EQ(OpenDriver(kTonebay, nullptr, 0), nullptr);
+        const std::u16string name = Wide(row.file != nullptr ? row.file : "TONEBAY.DLL");
+        EXPECT_EQ(OpenDriver(name.c_str(), nullptr, 0), nullptr);
         EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Driver), 0u);
+        EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Module), 0u);
         EXPECT_EQ(machine.M().Fault().Calls("OpenDriver"), 1);
     }
 }
 
 TEST(OpenDriver, AnOpenDriverIsAHandleUntilClosed) {
     TestImage image;
-    image.File("A:\\TONEBAY.DLL", Driver(1));
+    PutDriver(image, "A:", 1);
     ActiveMachine machine(image);
 
     HDRVR hdrvr = OpenDriver(kTonebay, nullptr, 0);
     ASSERT_NE(hdrvr, nullptr);
     EXPECT_EQ(machine.M().Objects().Leaks(), std::vector<std::string>{"driver TONEBAY.DLL"});
+    // The driver's module is loaded once while it is open, and unloaded with its close.
+    HDRVR second = OpenDriver(kTonebay, nullptr, 0);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Module), 1u);
+    EXPECT_EQ(CloseDriver(second, 0, 0), 1);
+    machine.M().Report()["driver_messages"].clear();
 
     EXPECT_EQ(CloseDriver(hdrvr, 0, 0), 1);
     EXPECT_TRUE(machine.M().Objects().Leaks().empty());
+    EXPECT_EQ(machine.M().Objects().CountOpen(winemu::HandleKind::Module), 0u);
     // A closed driver takes no more messages.
     EXPECT_EQ(SendDriverMessage(hdrvr, DRV_INSTALL, 0, 0), 0);
     EXPECT_EQ(CloseDriver(hdrvr, 0, 0), 0);
     EXPECT_EQ(MessageNames(machine.M()),
-              (std::vector<std::string>{"OpenDriver", "DRV_LOAD", "DRV_ENABLE", "DRV_OPEN",
-                                        "CloseDriver", "DRV_CLOSE", "DRV_DISABLE", "DRV_FREE"}));
+              (std::vector<std::string>{"CloseDriver", "DRV_CLOSE", "DRV_DISABLE", "DRV_FREE"}));
 }
 
 TEST(OpenDriver, ARefusedOpenUnloadsTheDriver) {
     TestImage image;
-    image.File("A:\\TONEBAY.DLL", "[Driver]\nOpen=0\n");
+    image.File("A:\\TONEBAY.DLL", "driver").File("A:\\TONEBAY.INI", "[Driver]\nOpen=0\n");
     ActiveMachine machine(image);
     EXPECT_EQ(OpenDriver(kTonebay, nullptr, 7), nullptr);
     EXPECT_EQ(MessageNames(machine.M()),
@@ -165,7 +176,7 @@ TEST(OpenDriver, ARefusedOpenUnloadsTheDriver) {
 
 TEST(OpenDriver, FailedCloseLeavesTheDriverOpen) {
     TestImage image;
-    image.File("A:\\TONEBAY.DLL", Driver(1));
+    PutDriver(image, "A:", 1);
     ActiveMachine machine(image);
     machine.M().Fault().Add("CloseDriver", "TONEBAY");
 
@@ -183,8 +194,8 @@ struct OpenTonebay {
     std::unique_ptr<ActiveMachine> active;
     HDRVR hdrvr = nullptr;
 
-    explicit OpenTonebay(const std::string& description) {
-        image.File("A:\\TONEBAY.DLL", description);
+    explicit OpenTonebay(const std::string& settings) {
+        image.File("A:\\TONEBAY.DLL", "driver").File("A:\\TONEBAY.INI", settings);
         active = std::make_unique<ActiveMachine>(image);
         hdrvr = OpenDriver(kTonebay, nullptr, 0);
     }
@@ -194,97 +205,6 @@ struct OpenTonebay {
     }
     winemu::Machine& M() { return active->M(); }
 };
-
-TEST(SendDriverMessage, AnswersFromTheDescriptionWithDefaults) {
-    struct Row {
-        const char* name;
-        const char* description;
-        LRESULT install, query, configure;
-    };
-    const Row rows[] = {
-        {"defaults", "[Driver]\n", 1, 0, 1},
-        {"all given", "[driver]\ninstall=2\nQUERYCONFIGURE=1\nConfigure=0\n", 2, 1, 0},
-        {"comments and spaces",
-         "; sample\n[Driver]   ; answers\n  Install = 2   ; restart\nQueryConfigure=1 ;yes\n", 2, 1,
-         1},
-        {"negative", "[Driver]\nInstall=-1\n", -1, 0, 1},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        OpenTonebay driver(row.description);
-        ASSERT_NE(driver.hdrvr, nullptr);
-        EXPECT_EQ(SendDriverMessage(driver.hdrvr, DRV_INSTALL, 0, 0), row.install);
-        EXPECT_EQ(SendDriverMessage(driver.hdrvr, DRV_QUERYCONFIGURE, 0, 0), row.query);
-        EXPECT_EQ(SendDriverMessage(driver.hdrvr, DRV_CONFIGURE, 0, 0), row.configure);
-    }
-}
-
-TEST(SendDriverMessage, OtherMessagesAreAnsweredAsDefDriverProcWould) {
-    OpenTonebay driver("[Driver]\nInstall=0\n");
-    ASSERT_NE(driver.hdrvr, nullptr);
-    const UINT messages[] = {DRV_LOAD,    DRV_ENABLE, DRV_OPEN,   DRV_CLOSE,
-                             DRV_DISABLE, DRV_FREE,   DRV_REMOVE, 0x4000};
-    for (UINT message : messages) {
-        SCOPED_TRACE(message);
-        EXPECT_EQ(SendDriverMessage(driver.hdrvr, message, 0, 0),
-                  DefDriverProc(0, driver.hdrvr, message, 0, 0));
-    }
-}
-
-TEST(SendDriverMessage, InstallAndConfigureStoreTheParameters) {
-    struct Row {
-        const char* name;
-        std::string driverSection;
-        UINT message;
-        bool stored;
-    };
-    const Row rows[] = {
-        {"install accepted", "Install=2\n", DRV_INSTALL, true},
-        {"install cancelled", "Install=0\n", DRV_INSTALL, false},
-        {"configure accepted", "Configure=1\n", DRV_CONFIGURE, true},
-        {"configure cancelled", "Configure=0\n", DRV_CONFIGURE, false},
-        {"query", "QueryConfigure=1\n", DRV_QUERYCONFIGURE, false},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        OpenTonebay driver("[Driver]\n" + row.driverSection +
-                           "[Parameters]   ; REG_DWORDs\nCurrentProduct=12\nCOMOption=0x3\n");
-        ASSERT_NE(driver.hdrvr, nullptr);
-        SendDriverMessage(driver.hdrvr, row.message, 0, 0);
-
-        if (row.stored) {
-            EXPECT_EQ(driver.M().Reg().GetDword(kParameters, "CurrentProduct"), 12u);
-            EXPECT_EQ(driver.M().Reg().GetDword(kParameters, "COMOption"), 3u);
-        } else {
-            EXPECT_EQ(driver.M().Reg().Find(kParameters), nullptr);
-        }
-    }
-
-    // The driver writes through the registry functions: the machine's faults reach it.
-    OpenTonebay driver("[Driver]\n[Parameters]\nCurrentProduct=12\nCOMOption=3\n");
-    ASSERT_NE(driver.hdrvr, nullptr);
-    driver.M().Fault().Add("RegSetValueExA", "COMOption");
-    SendDriverMessage(driver.hdrvr, DRV_INSTALL, 0, 0);
-    EXPECT_EQ(driver.M().Reg().GetDword(kParameters, "CurrentProduct"), 12u);
-    EXPECT_EQ(driver.M().Reg().Value(kParameters, "COMOption"), nullptr);
-    EXPECT_EQ(driver.M().Objects().CountOpen(winemu::HandleKind::RegistryKey), 0u);
-}
-
-TEST(SendDriverMessage, ServiceKeyIsNamedAfterTheFilesBaseName) {
-    TestImage image;
-    image.File("C:\\DRV\\QVSOUND.DRV", "[Driver]\n[Parameters]\nCurrentProduct=8\n");
-    ActiveMachine machine(image);
-    const std::u16string name = Wide("C:\\DRV\\QVSOUND.DRV");
-
-    HDRVR hdrvr = OpenDriver(name.c_str(), nullptr, 0);
-    ASSERT_NE(hdrvr, nullptr);
-    EXPECT_EQ(InstallAnswer(hdrvr), 1);
-    EXPECT_EQ(machine.M().Reg().GetDword(
-                  "HKLM\\SYSTEM\\CurrentControlSet\\Services\\QVSOUND\\Parameters\\Device0",
-                  "CurrentProduct"),
-              8u);
-    EXPECT_EQ(machine.M().Report()["driver_messages"][1]["driver"], "QVSOUND.DRV");
-}
 
 TEST(SendDriverMessage, EachMessageIsReported) {
     OpenTonebay driver("[Driver]\nInstall=2\nQueryConfigure=1\n");

@@ -69,6 +69,22 @@ TEST_F(ModulesTest, EachLoadIsItsOwnHandle) {
     EXPECT_TRUE(FreeLibrary(second));
 }
 
+// A TONEBAY.DLL file where LoadLibraryA looks loads as the built driver, from that file.
+TEST_F(ModulesTest, ADriverFileLoadsAsTheBuiltDriver) {
+    image_.File("A:\\TONEBAY.DLL", "driver");
+    HMODULE module = LoadLibraryA("TONEBAY"); // ".DLL" implied
+    ASSERT_NE(nullptr, module);
+    EXPECT_NE(nullptr, GetProcAddress(module, "DriverProc"));
+    char path[MAX_PATH];
+    EXPECT_EQ(14u, GetModuleFileNameA(module, path, sizeof(path)));
+    EXPECT_STREQ("A:\\TONEBAY.DLL", path);
+    char cut[5]; // a name that does not fit is cut and ended
+    EXPECT_EQ(5u, GetModuleFileNameA(module, cut, sizeof(cut)));
+    EXPECT_STREQ("A:\\T", cut);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(0u, GetModuleFileNameA(module, path, sizeof(path)));
+}
+
 TEST_F(ModulesTest, RegistryExportsAreTheEmulatedFunctions) {
     struct Row {
         const char* name;

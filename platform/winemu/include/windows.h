@@ -170,6 +170,7 @@ typedef struct tagMSG {
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DLL_INIT_FAILED 1114L
 #define ERROR_NOACCESS 998L
 #define ERROR_DIRECTORY 267L
 #define ERROR_BADDB 1009L
@@ -322,6 +323,12 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
 
 // KERNEL32: profile (INI) files.
 UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
