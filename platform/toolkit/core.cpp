@@ -119,20 +119,24 @@ CallArg BufferArg(const void* buffer) {
     return Handle{"buffer"};
 }
 
+std::string_view TakeLine(std::string_view& text) {
+    size_t end = text.find_first_of("\r\n");
+    std::string_view line = text.substr(0, end);
+    size_t next = end == std::string_view::npos ? text.size() : end + 1;
+    if (end != std::string_view::npos && text[end] == '\r' && next < text.size() &&
+        text[next] == '\n') {
+        ++next;
+    }
+    text.remove_prefix(next);
+    return line;
+}
+
 IniSections ParseIni(std::string_view text) {
     IniSections sections;
     std::vector<std::string>* current = nullptr; // lines go nowhere before the first section
     bool skipping = false;                       // a repeated section: the first one wins
     while (!text.empty()) {
-        // A line ends at CR LF, LF or a lone CR, as Windows reads INI files.
-        size_t end = text.find_first_of("\r\n");
-        std::string_view line = text.substr(0, end);
-        size_t next = end == std::string_view::npos ? text.size() : end + 1;
-        if (end != std::string_view::npos && text[end] == '\r' && next < text.size() &&
-            text[next] == '\n') {
-            ++next;
-        }
-        text.remove_prefix(next);
+        std::string_view line = TakeLine(text);
         size_t comment = line.find(';');
         if (comment != std::string_view::npos) {
             line = line.substr(0, comment);

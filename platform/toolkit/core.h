@@ -20,6 +20,10 @@
 
 namespace toolkit {
 
+// An answers file may also answer Windows' own "Install From Disk" prompt, which the device
+// installer raises for the modem, by the folder to search (or CANCEL).
+constexpr UINT kInstallFromDiskAnswerId = 9000;
+
 // Windows compares names (sections, symbols, files) without regard to ASCII case.
 bool NameEquals(std::string_view a, std::string_view b);
 struct NameLess {
@@ -31,6 +35,9 @@ struct NameLess {
 // trimmed, ';' comments and empty lines dropped; the first section of a name wins.
 using IniSections = std::map<std::string, std::vector<std::string>, NameLess>;
 IniSections ParseIni(std::string_view text);
+// The next line of an INI text, taken off its front: a line ends at CR LF, LF or a lone CR, as
+// Windows reads INI files.
+std::string_view TakeLine(std::string_view& text);
 // A whole file read through the platform's file functions; nullopt when it cannot be read, with
 // the reason in why ("it is larger than ...") when asked for.
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string* why = nullptr);

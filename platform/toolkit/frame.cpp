@@ -32,13 +32,8 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
     bool inAnswers = false;
     bool seenAnswers = false; // the first [Answers] section wins, as in every INI file
     for (int number = 1; !rest.empty(); ++number) {
-        size_t end = rest.find('\n');
-        std::string line = TrimBlanks(rest.substr(0, end));
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        std::string line = TrimBlanks(toolkit::TakeLine(rest));
         line = TrimBlanks(line.substr(0, line.find(';')));
-        if (!line.empty() && line.back() == '\r') {
-            line = TrimBlanks(line.substr(0, line.size() - 1));
-        }
         if (line.empty()) {
             continue;
         }
@@ -58,7 +53,8 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
         bool numeric = !key.empty() && key.size() <= 9 &&
                        key.find_first_not_of("0123456789") == std::string::npos;
         UINT id = numeric ? static_cast<UINT>(std::stoul(key)) : 0;
-        if (equals == std::string::npos || !numeric || !qvxcui::FindDialog(id)) {
+        bool known = qvxcui::FindDialog(id) || id == toolkit::kInstallFromDiskAnswerId;
+        if (equals == std::string::npos || !numeric || !known) {
             if (state.answersMisfit.empty()) {
                 state.answersMisfit = "answers file " + std::string(shownName) + " line " +
                                       std::to_string(number) + ": \"" + line +

@@ -340,12 +340,6 @@ void ApplyRegistryLines(winemu::Registry& registry, const std::string& lines) {
         merge(*added.Root(root));
 }
 
-// The driver's settings file on the disk: TONEBAY.INI where the image has one, else the host
-// driver's own description (TONEBAY.DLL as the emulated machine reads it).
-fs::path DriverSettings(const fs::path& driveA) {
-    return fs::exists(driveA / "TONEBAY.INI") ? driveA / "TONEBAY.INI" : driveA / "TONEBAY.DLL";
-}
-
 // The image of a row: the sample copied to DIR and changed as the row says.
 fs::path StageImage(const Scenario& row, const fs::path& dir) {
     const fs::path image = dir / "image";
@@ -354,7 +348,7 @@ fs::path StageImage(const Scenario& row, const fs::path& dir) {
     if (row.answers != nullptr)
         std::ofstream(driveA / "ANSWERS.INI", std::ios::binary) << row.answers;
     if (row.driver != nullptr)
-        std::ofstream(DriverSettings(driveA), std::ios::binary) << row.driver;
+        std::ofstream(driveA / "TONEBAY.INI", std::ios::binary) << row.driver;
     if (row.diskFile != nullptr && row.diskText == nullptr)
         fs::remove(driveA / row.diskFile);
     else if (row.diskFile != nullptr)
@@ -478,10 +472,8 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     fs::create_directories(stage / "A");
     fs::copy(image / "drives" / "A", stage / "A",
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    // The real programs replace the host's stand-ins; the driver reads, as its settings file, the
-    // very description the host's emulated driver reads.
-    if (!fs::exists(stage / "A" / "TONEBAY.INI") && fs::exists(stage / "A" / "TONEBAY.DLL"))
-        fs::copy_file(stage / "A" / "TONEBAY.DLL", stage / "A" / "TONEBAY.INI");
+    // The real programs replace the host's stand-ins; the driver reads the same TONEBAY.INI
+    // beside itself in both runs.
     for (const char* name : {"SETUP.EXE", "qvxcui.dll", "TONEBAY.DLL"})
         fs::copy_file(kWin32Dir / name, stage / "A" / name, fs::copy_options::overwrite_existing);
     // Wine's SETUPAPI stops the process in calls the modem installation makes: the test one

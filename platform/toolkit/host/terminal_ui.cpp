@@ -8,6 +8,7 @@
 
 #include <istream>
 #include <ostream>
+#include <sstream>
 #include <string>
 
 namespace toolkit {
@@ -172,9 +173,13 @@ class TerminalScreen : public Ui {
 
 } // namespace
 
+// An answers file names the prompt by the id the report shows.
+static_assert(winemu::kInstallFromDiskPrompt == kInstallFromDiskAnswerId);
+
 std::optional<std::string> AnswerSystemPrompt(const winemu::SystemPrompt& prompt) {
     winemu::Machine& machine = winemu::Current();
-    std::ostream& out = machine.Console();
+    std::ostringstream unseen; // a silent run shows nothing, Windows' own prompts included
+    std::ostream& out = Silent() ? unseen : machine.Console();
     PrintFrame(out, prompt.title, prompt.text);
     out << "\n  " << prompt.suggestion << '\n';
     State& state = Core();
@@ -183,7 +188,7 @@ std::optional<std::string> AnswerSystemPrompt(const winemu::SystemPrompt& prompt
         std::string word;
         auto found = state.answers.find(prompt.id);
         if (found != state.answers.end() && !found->second.empty()) {
-            word = std::move(found->second.front());
+            word = std::move(found->second.front().word);
             found->second.erase(found->second.begin());
         }
         if (NameEquals(word, "CANCEL")) {
