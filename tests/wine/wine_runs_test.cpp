@@ -219,6 +219,10 @@ const char kUserMidiMap[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap";
 
 const char kComplete[] = "5100 100 5000 700";
+// The modem's device installer asks for the disk ("Install From Disk", 9000) on the host. Wine's
+// SetupDiSelectOEMDrv is only a stub; the test SETUPAPI takes the INF's own folder unasked, which
+// is the answer the host's prompt takes by default.
+const char kModemComplete[] = "5100 100 5000 9000 700";
 const char kRestart[] = "[Answers]\n100=CONTINUE\n700=RESTART\n";
 const char kDeploy[] = "/log:C:\\SETUP.LOG /norestart /silent";
 const char kGarbledModemInf[] = "[Manufacturer]\nMfg="
@@ -229,7 +233,7 @@ const char kGarbledModemInf[] = "[Manufacturer]\nMfg="
 const Scenario kScenarios[] = {
     {"nt40", "nt40", nullptr, nullptr, "", nullptr, nullptr, kComplete, 0},
     {"nt351", "nt351", nullptr, nullptr, "", nullptr, nullptr, kComplete, 0},
-    {"nt40modem", "nt40-modem", nullptr, nullptr, "", nullptr, nullptr, kComplete, 0},
+    {"nt40modem", "nt40-modem", nullptr, nullptr, "", nullptr, nullptr, kModemComplete, 0},
     // A sound device is already there (a wave device under Wine): refused, nothing copied.
     {"nt40wave", "nt40-wave", nullptr, nullptr, "", nullptr, nullptr, "5100 600", 1603},
     {"QuitFromWelcome", "nt40", "[Answers]\n100=CANCEL\n200=EXIT\n", nullptr, "", nullptr, nullptr,
@@ -268,7 +272,8 @@ const Scenario kScenarios[] = {
     {"NoSerialPorts", "nt40-modem", nullptr, nullptr,
      "[-HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Serial\\Parameters]\n", nullptr,
      nullptr,
-     "5100 100 5000 700 box:Please add COM2 by \"Ports\" in \"Control Panel\" after setup.", 0},
+     "5100 100 5000 9000 700 box:Please add COM2 by \"Ports\" in \"Control Panel\" after setup.",
+     0},
     // Damaged install disks: a file that setup.inf lists, or setup.inf itself, is missing; the
     // modem INF is garbled.
     {"NoSetupInf", "nt40", nullptr, nullptr, "", "SETUP.INF", nullptr, "400", 1603},
@@ -281,8 +286,8 @@ const Scenario kScenarios[] = {
     // An administrator's runs: logged, silent, never restarting; finished, quit, and an answers
     // line that fits no dialog.
     {"nt40Deployed", "nt40", kRestart, nullptr, "", nullptr, nullptr, kComplete, 3010, kDeploy},
-    {"nt40modemDeployed", "nt40-modem", kRestart, nullptr, "", nullptr, nullptr, kComplete, 3010,
-     kDeploy},
+    {"nt40modemDeployed", "nt40-modem", kRestart, nullptr, "", nullptr, nullptr, kModemComplete,
+     3010, kDeploy},
     {"DeploymentQuit", "nt40", "[Answers]\n100=CANCEL\n200=EXIT\n", nullptr, "", nullptr, nullptr,
      "5100 100 200", 1602, kDeploy},
     {"DeploymentAnswersFitNoDialog", "nt40", "[Answers]\n100=CONTINUE\n123=CONTINUE\n", nullptr, "",

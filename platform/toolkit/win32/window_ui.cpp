@@ -399,6 +399,9 @@ class WindowScreen : public Ui {
 
     bool ShowGroup(std::string_view group, std::string_view command, std::string& folder) override {
         folder.clear();
+        if (Silent()) {
+            return true; // the group is made all the same; a silent run opens no window of it
+        }
         if (!ProgmanExecute("[ShowGroup(" + DdeArgument(group) + "," + std::string(command) +
                             ",1)]")) {
             return false;
