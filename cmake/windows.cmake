@@ -4,10 +4,13 @@ enable_language(RC)
 add_compile_options(-Wall -Wextra -Werror)
 add_link_options(-static -static-libgcc -static-libstdc++ -s)
 # The 32-bit build is the product: undecorated export names (FInfoDlgProc, not FInfoDlgProc@16),
-# and headers that Windows NT 4.0 and 3.51 accept (subsystem and OS version 4.0, not 5.x).
+# and headers that Windows NT 3.51 and 4.0 both accept. CreateProcess refuses a program whose
+# subsystem version is newer than the running system ("not a valid Windows NT application"), so
+# the programs ask for 3.51, not mingw-w64's 5.2 nor 4.0; the dialogs ask for NT 4.0's 3D look
+# themselves (DS_3DLOOK), which a 3.51 program does not get by default.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-  add_link_options(-Wl,--enable-stdcall-fixup -Wl,--major-subsystem-version,4
-    -Wl,--minor-subsystem-version,0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0)
+  add_link_options(-Wl,--enable-stdcall-fixup -Wl,--major-subsystem-version,3
+    -Wl,--minor-subsystem-version,51 -Wl,--major-os-version,3 -Wl,--minor-os-version,51)
   # The C library is crtdll.dll, which Windows NT 3.51 ships; msvcrt.dll came with NT 4.0. The
   # compiler driver always asks for -lmsvcrt, last of all: a folder searched first answers that
   # name with mingw-w64's crtdll import library and crtdll.c, what the C++ runtime needs beyond it.

@@ -20,6 +20,7 @@ SUBSYSTEM_GUI = 2
 DIRECTORY_EXPORT, DIRECTORY_IMPORT, DIRECTORY_RESOURCE, DIRECTORY_DELAY_IMPORT = 0, 1, 2, 13
 RT_ICON, RT_DIALOG, RT_GROUP_ICON = 3, 5, 14
 DS_CENTER = 0x0800
+DS_3DLOOK = 0x0004
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
@@ -191,6 +192,9 @@ def check_resources(name, pe, needs_icon):
         elif struct.unpack_from("<I", template, 0)[0] & DS_CENTER:
             failures.append("%s: dialog %d asks for DS_CENTER, which Windows NT 3.51 ignores" %
                             (name, dialog))
+        elif not struct.unpack_from("<I", template, 0)[0] & DS_3DLOOK:
+            failures.append("%s: dialog %d lacks DS_3DLOOK: NT 4.0 draws a 3.51 program's "
+                            "dialogs flat without it" % (name, dialog))
     icons = pe.resources(RT_ICON)
     if needs_icon and not pe.resources(RT_GROUP_ICON):
         failures.append("%s: has no icon" % name)
@@ -214,8 +218,10 @@ def check(path, is_dll, exports, forbidden, needs_icon):
         failures.append("%s: %s" % (name, "not a DLL" if is_dll else "marked as a DLL"))
     if not is_dll and pe.subsystem != SUBSYSTEM_GUI:
         failures.append("%s: subsystem %d, not the Windows GUI" % (name, pe.subsystem))
-    if (pe.subsystem_version_major, pe.subsystem_version_minor) > (4, 0):
-        failures.append("%s: needs subsystem version %d.%d; NT 4.0 is 4.0" % (
+    # Windows NT starts no program that asks for a newer subsystem than its own, nor one older
+    # than 3.10: NT 3.51 takes 3.10 to 3.51.
+    if not (3, 10) <= (pe.subsystem_version_major, pe.subsystem_version_minor) <= (3, 51):
+        failures.append("%s: asks for subsystem version %d.%d; NT 3.51 starts 3.10 to 3.51" % (
             name, pe.subsystem_version_major, pe.subsystem_version_minor))
     exported = pe.exports()
     for wanted in exports:
