@@ -26,11 +26,11 @@ struct PlannedCopy {
 // Checks the whole list before anything is written: a name that would leave its directory, a
 // source that is missing, or a directory that names no drive stops the copy.
 INT PlanCopy(const std::vector<toolkit::CopyEntry>& list, std::vector<PlannedCopy>& plan) {
-    toolkit::Host& host = toolkit::CurrentHost();
+    toolkit::Recorder& recorder = toolkit::CurrentRecorder();
     for (const toolkit::CopyEntry& entry : list) {
         if (!toolkit::IsPlainFileName(entry.file)) {
-            host.Note("Setup will not copy \"" + entry.file +
-                      "\": a file name in setup.inf may not hold a path.\n");
+            recorder.Note("Setup will not copy \"" + entry.file +
+                          "\": a file name in setup.inf may not hold a path.\n");
             return ERROR_INVALID_NAME;
         }
     }
@@ -39,15 +39,15 @@ INT PlanCopy(const std::vector<toolkit::CopyEntry>& list, std::vector<PlannedCop
         copy.source = toolkit::FullPath(entry.from + entry.file);
         std::string targetDir = toolkit::FullPath(entry.to);
         if (copy.source.empty() || targetDir.empty()) {
-            host.Note("Setup cannot copy " + entry.file + ": the directory " +
-                      (copy.source.empty() ? entry.from : entry.to) + " is on no drive.\n");
+            recorder.Note("Setup cannot copy " + entry.file + ": the directory " +
+                          (copy.source.empty() ? entry.from : entry.to) + " is on no drive.\n");
             return ERROR_PATH_NOT_FOUND;
         }
         copy.targetDir = WithoutBackslash(targetDir);
         copy.target = toolkit::WithBackslash(copy.targetDir) + entry.file;
         DWORD attributes = GetFileAttributesA(copy.source.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            host.Note("Setup cannot find the file " + copy.source + ".\n");
+            recorder.Note("Setup cannot find the file " + copy.source + ".\n");
             return ERROR_FILE_NOT_FOUND;
         }
         plan.push_back(std::move(copy));
@@ -58,10 +58,10 @@ INT PlanCopy(const std::vector<toolkit::CopyEntry>& list, std::vector<PlannedCop
 // The billboards stay up for the length of the copy.
 std::vector<HWND> ShowBillboards() {
     std::vector<HWND> windows;
-    toolkit::Host& host = toolkit::CurrentHost();
+    toolkit::Recorder& recorder = toolkit::CurrentRecorder();
     for (const toolkit::Billboard& billboard : toolkit::Core().billboards) {
-        host.DialogDone(billboard.id, billboard.procedure, "");
-        host.DialogShowing(billboard.id);
+        recorder.DialogDone(billboard.id, billboard.procedure, "");
+        recorder.DialogShowing(billboard.id);
         toolkit::Log("dialog " + std::to_string(billboard.id) + " shown");
         if (const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(billboard.id)) {
             HWND window = nullptr;
@@ -74,22 +74,22 @@ std::vector<HWND> ShowBillboards() {
 }
 
 INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
-    toolkit::Host& host = toolkit::CurrentHost();
+    toolkit::Recorder& recorder = toolkit::CurrentRecorder();
     toolkit::Ui& ui = toolkit::CurrentUi();
     ui.Progress(0, plan.size(), "");
     for (size_t i = 0; i < plan.size(); ++i) {
         const PlannedCopy& copy = plan[i];
         INT result = toolkit::EnsureDirectory(copy.targetDir);
         if (result != kCopyOkay) {
-            host.Note("Setup cannot create the directory " + copy.targetDir + ".\n");
+            recorder.Note("Setup cannot create the directory " + copy.targetDir + ".\n");
             return result;
         }
         if (!CopyFileA(copy.source.c_str(), copy.target.c_str(), FALSE)) {
             DWORD error = GetLastError();
-            host.Note("Setup cannot copy " + copy.source + " to " + copy.target + ".\n");
+            recorder.Note("Setup cannot copy " + copy.source + " to " + copy.target + ".\n");
             return error ? static_cast<INT>(error) : ERROR_WRITE_FAULT;
         }
-        host.FileCopied(copy.target);
+        recorder.FileCopied(copy.target);
         toolkit::LogCopied(copy.target, i + 1, plan.size());
         ui.Progress(i + 1, plan.size(), copy.target);
     }
@@ -102,19 +102,19 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) try {
     toolkit::CallScope call("FOpenInf", {toolkit::Text(szFile), static_cast<long long>(fCheck),
                                          static_cast<long long>(fCheckSyms)});
     std::string_view file = szFile ? szFile : "";
-    if (toolkit::CurrentHost().Fails("FOpenInf", {file})) {
+    if (toolkit::CurrentRecorder().Fails("FOpenInf", {file})) {
         return FALSE;
     }
     std::string full = toolkit::FullPath(file);
     if (full.empty()) {
-        toolkit::CurrentHost().Note("Setup cannot read \"" + std::string(file) +
-                                    "\": it names no drive.\n");
+        toolkit::CurrentRecorder().Note("Setup cannot read \"" + std::string(file) +
+                                        "\": it names no drive.\n");
         return FALSE;
     }
     std::string why;
     std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full, &why);
     if (!inf) {
-        toolkit::CurrentHost().Note("Setup cannot read " + full + ": " + why + ".\n");
+        toolkit::CurrentRecorder().Note("Setup cannot read " + full + ": " + why + ".\n");
         return FALSE;
     }
     toolkit::Core().inf = std::move(inf);
@@ -140,7 +140,7 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
     std::string_view section = szSection ? szSection : "";
     std::string_view src = szSrc ? szSrc : "";
     std::string_view dest = szDest ? szDest : "";
-    if (toolkit::CurrentHost().Fails("FAddSectionFilesToCopyList", {section, src, dest})) {
+    if (toolkit::CurrentRecorder().Fails("FAddSectionFilesToCopyList", {section, src, dest})) {
         return FALSE;
     }
     toolkit::State& state = toolkit::Core();
@@ -149,8 +149,8 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
     }
     auto found = state.inf->find(section);
     if (found == state.inf->end()) {
-        toolkit::CurrentHost().Note(state.infPath + " has no section [" + std::string(section) +
-                                    "]: Setup cannot tell which files to copy.\n");
+        toolkit::CurrentRecorder().Note(state.infPath + " has no section [" + std::string(section) +
+                                        "]: Setup cannot tell which files to copy.\n");
         return FALSE;
     }
     for (const std::string& file : found->second) {
@@ -168,7 +168,8 @@ BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lT
                              toolkit::Text(szProc), static_cast<long long>(lTicks)});
     std::string_view dll = szDll ? szDll : "";
     std::string_view proc = szProc ? szProc : "";
-    if (toolkit::CurrentHost().Fails("FAddToBillboardList", {dll, std::to_string(idDlg), proc})) {
+    if (toolkit::CurrentRecorder().Fails("FAddToBillboardList",
+                                         {dll, std::to_string(idDlg), proc})) {
         return FALSE;
     }
     const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(idDlg);
@@ -191,7 +192,7 @@ void WINAPI ProSetPos(INT x, INT y) try {
 
 INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) try {
     toolkit::CallScope call("GrcCopyFilesInCopyList", {toolkit::InstanceArg(hinst)});
-    if (toolkit::CurrentHost().Fails("GrcCopyFilesInCopyList", {})) {
+    if (toolkit::CurrentRecorder().Fails("GrcCopyFilesInCopyList", {})) {
         return ERROR_WRITE_FAULT;
     }
     toolkit::State& state = toolkit::Core();

@@ -12,16 +12,7 @@ Ui* g_ui = nullptr;
 int g_callDepth = 0;
 
 constexpr DWORD kMaxInfBytes = 1024 * 1024; // far above any setup.inf or answers file
-
-std::string_view Trim(std::string_view text) {
-    const char* blanks = " \t\r\n";
-    size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
+constexpr std::string_view kLineBlanks = " \t\r\n";
 
 char Fold(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
@@ -56,22 +47,22 @@ void SetUi(Ui* ui) {
     g_ui = ui;
 }
 
-// The host side's defaults: nothing fails, nothing is recorded.
-bool Host::Fails(std::string_view, std::initializer_list<std::string_view>) {
+// The recorder's defaults: nothing fails, nothing is recorded.
+bool Recorder::Fails(std::string_view, std::initializer_list<std::string_view>) {
     return false;
 }
-void Host::Note(std::string_view) {}
-std::optional<Host::Answers> Host::OutsideAnswers() {
+void Recorder::Note(std::string_view) {}
+std::optional<Recorder::Answers> Recorder::OutsideAnswers() {
     return std::nullopt;
 }
-void Host::RunBegun() {}
-void Host::Started() {}
-void Host::Called(std::string_view, const std::vector<CallArg>&) {}
-void Host::DialogShowing(UINT) {}
-void Host::DialogDone(UINT, std::string_view, std::string_view) {}
-void Host::MessageBoxShown(std::string_view, std::string_view, UINT) {}
-void Host::FileCopied(std::string_view) {}
-void Host::GroupsChanged(const std::vector<ProgramGroup>&) {}
+void Recorder::RunBegun() {}
+void Recorder::Started() {}
+void Recorder::Called(std::string_view, const std::vector<CallArg>&) {}
+void Recorder::DialogShowing(UINT) {}
+void Recorder::DialogDone(UINT, std::string_view, std::string_view) {}
+void Recorder::MessageBoxShown(std::string_view, std::string_view, UINT) {}
+void Recorder::FileCopied(std::string_view) {}
+void Recorder::GroupsChanged(const std::vector<ProgramGroup>&) {}
 
 CallArg Text(LPCSTR sz) {
     if (!sz) {
@@ -104,7 +95,7 @@ CallArg CursorArg(HCURSOR hcur) {
 
 CallScope::CallScope(std::string_view call, std::initializer_list<CallArg> args) {
     if (g_callDepth++ == 0) {
-        CurrentHost().Called(call, std::vector<CallArg>(args));
+        CurrentRecorder().Called(call, std::vector<CallArg>(args));
     }
 }
 
@@ -141,14 +132,16 @@ IniSections ParseIni(std::string_view text) {
         if (comment != std::string_view::npos) {
             line = line.substr(0, comment);
         }
-        line = Trim(line);
+        line = TrimBlanks(line, kLineBlanks);
         if (line.empty()) {
             continue;
         }
         if (line.front() == '[') {
             size_t close = line.find(']');
-            std::string name(Trim(line.substr(
-                1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
+            std::string name(
+                TrimBlanks(line.substr(1, close == std::string_view::npos ? std::string_view::npos
+                                                                          : close - 1),
+                           kLineBlanks));
             auto [it, added] = sections.try_emplace(name);
             current = &it->second;
             skipping = !added;
@@ -200,6 +193,14 @@ std::optional<IniSections> ReadIniFile(const std::string& path, std::string* why
         return std::nullopt;
     }
     return ParseIni(*text);
+}
+
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks) {
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
 std::string WithBackslash(std::string dir) {

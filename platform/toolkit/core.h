@@ -1,10 +1,10 @@
 // The toolkit's state behind its C interface: symbols, setup.inf, the copy list, the dialogs that
 // are up, the unattended answers, the program groups made. The core works on the Win32 API alone;
-// what the user sees goes through Ui (the terminal, or windows), and what only the host build has
-// (fault checks, the run report, notes on the console) goes through Host.
+// what the user sees goes through Ui (the terminal, or windows), and what only a recorded run has
+// (fault checks, the run report, notes on the console) goes through Recorder.
 #pragma once
 
-#include "qvxcui/qvxcui.h"
+#include "toolkit/dialog_table.h"
 
 #include <windows.h>
 
@@ -147,10 +147,11 @@ CallArg InstanceArg(HINSTANCE hinst);
 CallArg CursorArg(HCURSOR hcur);
 CallArg BufferArg(const void* buffer); // an output buffer: "buffer", or null
 
-// What only the host build has; the Windows build keeps these defaults.
-class Host {
+// What only a recorded run has (the host build's runs on the emulated machine): fault checks, the
+// record of the run, notes, an answers file from outside. The Windows build keeps the defaults.
+class Recorder {
   public:
-    virtual ~Host() = default;
+    virtual ~Recorder() = default;
     // Whether this toolkit call must fail (fault injection); asked exactly once per call.
     virtual bool Fails(std::string_view call, std::initializer_list<std::string_view> args);
     // Why a step failed, for the person running setup.
@@ -199,8 +200,8 @@ void LogMessageBox(std::string_view text, std::string_view caption, UINT style);
 void Fail(UINT exitCode);
 void Cancelled();
 
-// The build's host side and UI; a test may put another UI in place.
-Host& CurrentHost();
+// The build's recorder and UI; a test may put another UI in place.
+Recorder& CurrentRecorder();
 Ui& CurrentUi();
 void SetUi(Ui* ui);
 Ui& DefaultUi();
@@ -216,6 +217,8 @@ class CallScope {
 };
 
 // Helpers shared by the toolkit's files.
+// The text without the blanks at either end (spaces and tabs unless told).
+std::string_view TrimBlanks(std::string_view text, std::string_view blanks = " \t");
 std::string WithBackslash(std::string dir);
 // A name that stays inside its directory: no separator, no drive, no "..", not empty.
 bool IsPlainFileName(std::string_view name);
@@ -236,7 +239,7 @@ namespace toolkit {
 // goes to the notes. (The host build's end of the process is no std::exception: it passes.)
 inline void NoteCallFailed(const std::exception& error, std::string_view call) noexcept {
     try {
-        CurrentHost().Note(std::string(call) + " failed: " + error.what() + "\n");
+        CurrentRecorder().Note(std::string(call) + " failed: " + error.what() + "\n");
     } catch (const std::exception&) {
     }
 }

@@ -8,20 +8,12 @@
 
 namespace {
 
-std::string TrimBlanks(std::string_view text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
-}
-
 // "[Answers]" lines "<dialog id>=WORD,WORD,...": the words, one per showing of that dialog, each
 // with its line. A line that names no dialog of the library is kept as the run's misfit.
 bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownName) {
-    toolkit::Host& host = toolkit::CurrentHost();
+    toolkit::Recorder& recorder = toolkit::CurrentRecorder();
     if (!text) {
-        host.Note("Setup cannot read the answers file " + std::string(shownName) + ".\n");
+        recorder.Note("Setup cannot read the answers file " + std::string(shownName) + ".\n");
         toolkit::Log("the answers file " + std::string(shownName) + " cannot be read");
         toolkit::Fail(SETUP_EXIT_ANSWERS_UNREADABLE);
         return false;
@@ -32,15 +24,15 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
     bool inAnswers = false;
     bool seenAnswers = false; // the first [Answers] section wins, as in every INI file
     for (int number = 1; !rest.empty(); ++number) {
-        std::string line = TrimBlanks(toolkit::TakeLine(rest));
-        line = TrimBlanks(line.substr(0, line.find(';')));
+        std::string line(toolkit::TrimBlanks(toolkit::TakeLine(rest)));
+        line = toolkit::TrimBlanks(line.substr(0, line.find(';')));
         if (line.empty()) {
             continue;
         }
         if (line.front() == '[') {
             size_t close = line.find(']');
-            std::string name =
-                TrimBlanks(line.substr(1, close == std::string::npos ? close : close - 1));
+            std::string name(toolkit::TrimBlanks(
+                line.substr(1, close == std::string::npos ? close : close - 1)));
             inAnswers = !seenAnswers && toolkit::NameEquals(name, "Answers");
             seenAnswers = seenAnswers || inAnswers;
             continue;
@@ -49,7 +41,7 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
             continue;
         }
         size_t equals = line.find('=');
-        std::string key = TrimBlanks(std::string_view(line).substr(0, equals));
+        std::string key(toolkit::TrimBlanks(std::string_view(line).substr(0, equals)));
         bool numeric = !key.empty() && key.size() <= 9 &&
                        key.find_first_not_of("0123456789") == std::string::npos;
         UINT id = numeric ? static_cast<UINT>(std::stoul(key)) : 0;
@@ -66,7 +58,7 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
         std::string_view value = std::string_view(line).substr(equals + 1);
         while (true) {
             size_t comma = value.find(',');
-            words.push_back({TrimBlanks(value.substr(0, comma)), number});
+            words.push_back({std::string(toolkit::TrimBlanks(value.substr(0, comma))), number});
             if (comma == std::string_view::npos) {
                 break;
             }
@@ -92,7 +84,7 @@ std::string StartDirectory() {
 }
 
 bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
-             const std::optional<toolkit::Host::Answers>& outside) {
+             const std::optional<toolkit::Recorder::Answers>& outside) {
     toolkit::State& state = toolkit::Core();
     state.symbols["STF_SRCDIR"] = StartDirectory();
     state.symbols["DLGEVENT"] = "";
@@ -105,7 +97,7 @@ bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
     if (!toolkit::OpenLog(cmdLine)) {
         // Said the way every message of an unattended run is, and nothing is changed.
         std::string text = "Setup cannot open its log " + *options.log + ".";
-        toolkit::CurrentHost().MessageBoxShown(text, "Setup", MB_ICONHAND);
+        toolkit::CurrentRecorder().MessageBoxShown(text, "Setup", MB_ICONHAND);
         toolkit::CurrentUi().ShowMessageBox(text, "Setup", MB_ICONHAND);
         return false;
     }
@@ -123,7 +115,7 @@ bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
             return false;
         }
     }
-    toolkit::CurrentHost().Started();
+    toolkit::CurrentRecorder().Started();
     state.hwndFrame = toolkit::CurrentUi().OpenFrame();
     return state.hwndFrame != nullptr;
 }
@@ -135,14 +127,14 @@ HWND WINAPI InitializeFrame(LPSTR szCmdLine) try {
     std::string_view cmdLine = szCmdLine ? szCmdLine : "";
     toolkit::ResetCore(); // a frame that fails to come up leaves nothing of an earlier one
     toolkit::RunOptions options = toolkit::ParseRunOptions(cmdLine);
-    std::optional<toolkit::Host::Answers> outside;
+    std::optional<toolkit::Recorder::Answers> outside;
     if (!options.answers) {
-        outside = toolkit::CurrentHost().OutsideAnswers();
+        outside = toolkit::CurrentRecorder().OutsideAnswers();
     }
     toolkit::BeginRecord(options, options.answers || outside);
-    toolkit::CurrentHost().RunBegun();
+    toolkit::CurrentRecorder().RunBegun();
     toolkit::CurrentUi().RunBegun();
-    if (toolkit::CurrentHost().Fails("InitializeFrame", {cmdLine})) {
+    if (toolkit::CurrentRecorder().Fails("InitializeFrame", {cmdLine})) {
         return nullptr;
     }
     if (!StartUp(cmdLine, options, outside)) {
@@ -171,7 +163,7 @@ HINSTANCE WINAPI HinstFrame(void) try {
 BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) try {
     toolkit::CallScope call("FInitializeInstall",
                             {toolkit::InstanceArg(hinst), toolkit::WindowArg(hwndFrame)});
-    if (toolkit::CurrentHost().Fails("FInitializeInstall", {})) {
+    if (toolkit::CurrentRecorder().Fails("FInitializeInstall", {})) {
         return FALSE;
     }
     toolkit::State& state = toolkit::Core();
@@ -188,7 +180,7 @@ BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) try {
 BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) try {
     toolkit::CallScope call("FSetBitmap", {toolkit::Text(szDll), static_cast<long long>(idBitmap)});
     std::string_view dll = szDll ? szDll : "";
-    if (toolkit::CurrentHost().Fails("FSetBitmap", {dll, std::to_string(idBitmap)})) {
+    if (toolkit::CurrentRecorder().Fails("FSetBitmap", {dll, std::to_string(idBitmap)})) {
         return FALSE;
     }
     return toolkit::Core().hwndFrame && toolkit::NameEquals(dll, qvxcui::kLibraryName) &&
@@ -231,7 +223,7 @@ void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) try {
                                          static_cast<long long>(uStyle)});
     std::string_view text = szText ? szText : "";
     std::string_view caption = szCaption ? szCaption : "";
-    toolkit::CurrentHost().MessageBoxShown(text, caption, uStyle);
+    toolkit::CurrentRecorder().MessageBoxShown(text, caption, uStyle);
     toolkit::LogMessageBox(text, caption, uStyle);
     toolkit::CurrentUi().ShowMessageBox(text, caption, uStyle);
 } catch (const std::exception& error) {
@@ -252,7 +244,7 @@ HCURSOR WINAPI HShowWaitCursor(void) try {
 // Any cursor handle the toolkit gave out may be put back, in any order.
 BOOL WINAPI FRestoreCursor(HCURSOR hcurPrev) try {
     toolkit::CallScope call("FRestoreCursor", {toolkit::CursorArg(hcurPrev)});
-    if (toolkit::CurrentHost().Fails("FRestoreCursor", {})) {
+    if (toolkit::CurrentRecorder().Fails("FRestoreCursor", {})) {
         return FALSE;
     }
     return toolkit::CurrentUi().RestoreCursor(hcurPrev);

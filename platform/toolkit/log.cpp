@@ -208,7 +208,7 @@ void Log(std::string_view event) {
     // Each line reaches the disk before setup goes on: a run that dies leaves what it did.
     if (!WriteFile(g_record.log, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) ||
         written != line.size() || !FlushFileBuffers(g_record.log)) {
-        CurrentHost().Note("Setup could not write to its log.\n");
+        CurrentRecorder().Note("Setup could not write to its log.\n");
     }
 }
 

@@ -4,30 +4,28 @@
 
 #include <toolkit.h>
 
+#include <algorithm>
+
 namespace {
 
-std::string_view TrimBlanks(std::string_view text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
+// The group's record, made when missing, changed by change; the run's report is told.
+template <typename Change>
+void RecordGroup(std::string_view group, const std::string& folder, Change change) {
+    std::vector<toolkit::ProgramGroup>& groups = toolkit::Core().groups;
+    auto entry = std::find_if(groups.begin(), groups.end(), [&](const toolkit::ProgramGroup& g) {
+        return toolkit::NameEquals(g.name, group);
+    });
+    if (entry == groups.end()) {
+        groups.push_back({std::string(group), folder, std::nullopt, {}});
+        entry = groups.end() - 1;
     }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-// The group's record, made when missing.
-toolkit::ProgramGroup& GroupRecord(std::string_view group, const std::string& folder) {
-    for (toolkit::ProgramGroup& entry : toolkit::Core().groups) {
-        if (toolkit::NameEquals(entry.name, group)) {
-            return entry;
-        }
-    }
-    toolkit::Core().groups.push_back({std::string(group), folder, std::nullopt, {}});
-    return toolkit::Core().groups.back();
+    change(*entry);
+    toolkit::CurrentRecorder().GroupsChanged(groups);
 }
 
 // The program of a command line: the first word, or the quoted text.
 std::string_view Program(std::string_view cmd) {
-    cmd = TrimBlanks(cmd);
+    cmd = toolkit::TrimBlanks(cmd);
     if (!cmd.empty() && cmd.front() == '"') {
         size_t close = cmd.find('"', 1);
         return cmd.substr(1, close == std::string_view::npos ? close : close - 1);
@@ -42,7 +40,7 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) try {
                                                     static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
     std::string_view path = szPath ? szPath : "";
-    if (toolkit::CurrentHost().Fails("FCreateProgManGroup", {group, path})) {
+    if (toolkit::CurrentRecorder().Fails("FCreateProgManGroup", {group, path})) {
         return FALSE;
     }
     if (!toolkit::IsPlainFileName(group)) {
@@ -52,8 +50,7 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) try {
     if (!toolkit::CurrentUi().MakeGroup(group, folder)) {
         return FALSE;
     }
-    GroupRecord(group, folder);
-    toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
+    RecordGroup(group, folder, [](toolkit::ProgramGroup&) {});
     toolkit::Log("program group \"" + std::string(group) + "\" created");
     return TRUE;
 } catch (const std::exception& error) {
@@ -65,7 +62,7 @@ BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) try {
                                                   static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
     std::string_view command = szCommand ? szCommand : "";
-    if (toolkit::CurrentHost().Fails("FShowProgManGroup", {group, command})) {
+    if (toolkit::CurrentRecorder().Fails("FShowProgManGroup", {group, command})) {
         return FALSE;
     }
     std::string folder;
@@ -73,8 +70,8 @@ BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) try {
         !toolkit::CurrentUi().ShowGroup(group, command, folder)) {
         return FALSE; // only a group that exists can be shown
     }
-    GroupRecord(group, folder).show = std::string(command);
-    toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
+    RecordGroup(group, folder,
+                [&](toolkit::ProgramGroup& record) { record.show = std::string(command); });
     return TRUE;
 } catch (const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FShowProgManGroup", error, FALSE);
@@ -88,10 +85,10 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
     std::string_view group = szGroup ? szGroup : "";
     std::string_view itemText = szItem ? szItem : "";
     std::string_view cmd = szCmd ? szCmd : "";
-    if (toolkit::CurrentHost().Fails("FCreateProgManItem", {group, itemText, cmd})) {
+    if (toolkit::CurrentRecorder().Fails("FCreateProgManItem", {group, itemText, cmd})) {
         return FALSE;
     }
-    std::string_view item = TrimBlanks(itemText.substr(0, itemText.find(',')));
+    std::string_view item = toolkit::TrimBlanks(itemText.substr(0, itemText.find(',')));
     if (!toolkit::IsPlainFileName(group) || !toolkit::IsPlainFileName(item) ||
         Program(cmd).empty()) {
         return FALSE;
@@ -101,19 +98,19 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
     if (!toolkit::CurrentUi().AddItem(group, item, cmd, folder, shortcut)) {
         return FALSE;
     }
-    toolkit::ProgramGroup& record = GroupRecord(group, folder);
-    toolkit::ProgramItem made{std::string(item), std::string(cmd), shortcut};
-    bool replaced = false;
-    for (toolkit::ProgramItem& existing : record.items) {
-        if (toolkit::NameEquals(existing.name, made.name)) {
-            existing = made; // made again: the newer item replaced the old one
-            replaced = true;
+    RecordGroup(group, folder, [&](toolkit::ProgramGroup& record) {
+        toolkit::ProgramItem made{std::string(item), std::string(cmd), shortcut};
+        bool replaced = false;
+        for (toolkit::ProgramItem& existing : record.items) {
+            if (toolkit::NameEquals(existing.name, made.name)) {
+                existing = made; // made again: the newer item replaced the old one
+                replaced = true;
+            }
         }
-    }
-    if (!replaced) {
-        record.items.push_back(std::move(made));
-    }
-    toolkit::CurrentHost().GroupsChanged(toolkit::Core().groups);
+        if (!replaced) {
+            record.items.push_back(std::move(made));
+        }
+    });
     toolkit::Log("program item \"" + std::string(item) + "\" added to \"" + std::string(group) +
                  "\": " + std::string(cmd));
     return TRUE;

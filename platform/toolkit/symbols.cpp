@@ -31,7 +31,7 @@ INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) try {
 
 BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) try {
     toolkit::CallScope call("FSetSymbolValue", {toolkit::Text(szSymbol), toolkit::Text(szValue)});
-    if (toolkit::CurrentHost().Fails("FSetSymbolValue", {szSymbol ? szSymbol : ""})) {
+    if (toolkit::CurrentRecorder().Fails("FSetSymbolValue", {szSymbol ? szSymbol : ""})) {
         return FALSE;
     }
     if (!szSymbol || !*szSymbol) {

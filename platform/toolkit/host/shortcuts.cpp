@@ -38,17 +38,9 @@ bool IsFolder(const std::string& winPath) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::string_view TrimBlanks(std::string_view text) {
-    size_t first = text.find_first_not_of(" \t");
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // A command line split into the program (quotes dropped) and its arguments.
 std::pair<std::string, std::string> SplitCommand(std::string_view cmd) {
-    cmd = TrimBlanks(cmd);
+    cmd = toolkit::TrimBlanks(cmd);
     size_t end = 0;
     std::string program;
     if (!cmd.empty() && cmd.front() == '"') {
@@ -59,7 +51,7 @@ std::pair<std::string, std::string> SplitCommand(std::string_view cmd) {
         end = std::min(cmd.find_first_of(" \t"), cmd.size());
         program = std::string(cmd.substr(0, end));
     }
-    return {program, std::string(TrimBlanks(cmd.substr(end)))};
+    return {program, std::string(toolkit::TrimBlanks(cmd.substr(end)))};
 }
 
 class LinkWriter {

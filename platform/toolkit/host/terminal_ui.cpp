@@ -44,14 +44,6 @@ void PrintFrame(std::ostream& out, std::string_view title, std::string_view text
     PrintWrapped(out, text, kWidth - 4);
 }
 
-std::string Trim(const std::string& text) {
-    size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
-
 class TerminalScreen : public Ui {
   public:
     HWND OpenFrame() override { return kFrameWindow; }
@@ -124,7 +116,7 @@ class TerminalScreen : public Ui {
                 out << "(no answer: " << dialog.buttons[dialog.cancelButton].label << ")\n";
                 return std::nullopt;
             }
-            std::string answer = Trim(line);
+            std::string answer(TrimBlanks(line, " \t\r\n"));
             if (answer.empty()) {
                 return dialog.defaultButton;
             }
@@ -205,7 +197,7 @@ std::optional<std::string> AnswerSystemPrompt(const winemu::SystemPrompt& prompt
         out << "(no answer: Cancel)\n";
         return std::nullopt;
     }
-    std::string answer = Trim(line);
+    std::string answer(TrimBlanks(line, " \t\r\n"));
     return answer.empty() ? prompt.suggestion : answer;
 }
 

@@ -87,7 +87,7 @@ TEST_F(DialogTest, ResourceScriptHasTheTablesDialogsAndButtons) {
     };
     // Dialog id -> the lines of its block.
     std::map<UINT, std::vector<std::string>> blocks;
-    std::istringstream script(testsupport::ReadHostFile(dir + "dll/qvxcui.rc"));
+    std::istringstream script(testsupport::ReadHostFile(dir + "qvxcui.rc"));
     std::vector<std::string>* block = nullptr;
     for (std::string line; std::getline(script, line);) {
         std::istringstream words(line);

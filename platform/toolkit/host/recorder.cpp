@@ -1,4 +1,4 @@
-// The toolkit's host side on the emulated machine: fault checks of its own calls, the run
+// The toolkit's recorder on the emulated machine: fault checks of its own calls, the run
 // report (dialogs, message boxes, files copied, program groups, the call trace), notes on the
 // machine console and the answers file that the runner was given.
 #include "toolkit/core.h"
@@ -54,7 +54,7 @@ nlohmann::json ArgJson(const CallArg& arg) {
     return nullptr;
 }
 
-class MachineHost : public Host {
+class MachineRecorder : public Recorder {
   public:
     bool Fails(std::string_view call, std::initializer_list<std::string_view> args) override {
         return winemu::Current().Fault().Check(call, args);
@@ -146,9 +146,9 @@ class MachineHost : public Host {
 
 } // namespace
 
-Host& CurrentHost() {
-    static MachineHost host;
-    return host;
+Recorder& CurrentRecorder() {
+    static MachineRecorder recorder;
+    return recorder;
 }
 
 } // namespace toolkit

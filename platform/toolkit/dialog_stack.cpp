@@ -53,8 +53,8 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
                              toolkit::Text(szHelpDll), static_cast<long long>(lParam1),
                              static_cast<long long>(lParam2)});
     std::string_view procName = szDlgProc ? szDlgProc : "";
-    toolkit::Host& host = toolkit::CurrentHost();
-    if (host.Fails("FDoDialogExt", {std::to_string(idDlg), procName})) {
+    toolkit::Recorder& recorder = toolkit::CurrentRecorder();
+    if (recorder.Fails("FDoDialogExt", {std::to_string(idDlg), procName})) {
         return FALSE;
     }
     const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(idDlg);
@@ -76,7 +76,7 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
         return FALSE;
     }
     state.dialogs.push_back({idDlg, std::string(procName), nullptr});
-    host.DialogShowing(idDlg);
+    recorder.DialogShowing(idDlg);
 
     toolkit::Ui& ui = toolkit::CurrentUi();
     BOOL ok = FALSE;
@@ -105,7 +105,7 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
 
     std::string event = ok ? state.symbols["DLGEVENT"] : std::string();
     Judge(idDlg, event);
-    host.DialogDone(idDlg, procName, event);
+    recorder.DialogDone(idDlg, procName, event);
     return ok;
 } catch (const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FDoDialogExt", error, FALSE);
@@ -115,7 +115,7 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
 // dialogs than are up removes those there are.
 BOOL WINAPI FKillNDialogs(INT n) try {
     toolkit::CallScope call("FKillNDialogs", {static_cast<long long>(n)});
-    if (toolkit::CurrentHost().Fails("FKillNDialogs", {std::to_string(n)})) {
+    if (toolkit::CurrentRecorder().Fails("FKillNDialogs", {std::to_string(n)})) {
         return FALSE;
     }
     auto& dialogs = toolkit::Core().dialogs;

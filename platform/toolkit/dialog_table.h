@@ -1,6 +1,8 @@
-// The dialog library "qvxcui.dll": the frame bitmap, every dialog of setup (title, text, buttons)
-// and the dialog procedures that report how the user left a dialog through the symbol "DLGEVENT".
-// The table is laid out the way a resource script lists dialogs, so a window build can mirror it.
+// The table of the dialog library "qvxcui.dll" (platform/qvxcui): the frame bitmap, every dialog
+// of setup (title, text, buttons and their words) and, for the host build, which has no DLL to
+// load, stand-ins for its exported procedures that report a word through the symbol "DLGEVENT".
+// The table is laid out the way the library's resource script lists dialogs; the window build
+// uses its buttons' words too.
 #pragma once
 
 #include "qvxcui/resource.h"
@@ -37,8 +39,9 @@ struct Button {
     const char* event; // the word the procedure puts into "DLGEVENT"
 };
 
-// A dialog procedure: called with the event word of the button the user pressed (or the
-// word an unattended run supplies); sets "DLGEVENT" through the toolkit. False on failure.
+// The host build's stand-in for an exported dialog procedure: called with the event word of the
+// button the user pressed (or the word an unattended run supplies); sets "DLGEVENT" through the
+// toolkit. False on failure.
 using DialogProc = BOOL (*)(UINT idDlg, LPCSTR szEvent);
 
 struct DialogTemplate {
@@ -56,13 +59,8 @@ struct DialogTemplate {
 const DialogTemplate* FindDialog(UINT idDlg);
 // Every dialog, in id order.
 std::span<const DialogTemplate> Dialogs();
-// The procedure exported under this name (exact, as GetProcAddress matches), or null.
+// The stand-in of the procedure exported under this name (exact, as GetProcAddress matches),
+// or null.
 DialogProc FindProcedure(std::string_view name);
-
-// The exported dialog procedures.
-BOOL FInfoDlgProc(UINT idDlg, LPCSTR szEvent);
-BOOL FInfo0DlgProc(UINT idDlg, LPCSTR szEvent);
-BOOL FQuitDlgProc(UINT idDlg, LPCSTR szEvent);
-BOOL FModelessDlgProc(UINT idDlg, LPCSTR szEvent);
 
 } // namespace qvxcui

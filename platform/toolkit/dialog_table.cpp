@@ -1,6 +1,6 @@
-// The dialogs of "qvxcui.dll" and their procedures. One table holds every dialog's title, text
-// and buttons; the texts tell the user what happens next.
-#include "qvxcui/qvxcui.h"
+// The dialogs of "qvxcui.dll" and the host build's stand-ins for its procedures. One table holds
+// every dialog's title, text and buttons; the texts tell the user what happens next.
+#include "toolkit/dialog_table.h"
 
 #include <toolkit.h>
 
@@ -44,22 +44,27 @@ constexpr std::array kDialogs{
                    kWindowsDirButtons, 0, 1},
 };
 
+// A modal dialog ends by reporting the pressed button's word.
+BOOL ReportButton(UINT, LPCSTR szEvent) {
+    return FSetSymbolValue("DLGEVENT", szEvent ? szEvent : "");
+}
+
+// A modeless dialog has no buttons and stays up: it reports no event.
+BOOL ReportNothing(UINT, LPCSTR) {
+    return FSetSymbolValue("DLGEVENT", "");
+}
+
 struct Export {
     std::string_view name;
     DialogProc proc;
 };
 
 constexpr std::array kExports{
-    Export{"FInfoDlgProc", FInfoDlgProc},
-    Export{"FInfo0DlgProc", FInfo0DlgProc},
-    Export{"FQuitDlgProc", FQuitDlgProc},
-    Export{"FModelessDlgProc", FModelessDlgProc},
+    Export{"FInfoDlgProc", ReportButton},
+    Export{"FInfo0DlgProc", ReportButton},
+    Export{"FQuitDlgProc", ReportButton},
+    Export{"FModelessDlgProc", ReportNothing},
 };
-
-// A modal dialog ends by reporting the pressed button's word.
-BOOL ReportEvent(LPCSTR szEvent) {
-    return FSetSymbolValue("DLGEVENT", szEvent ? szEvent : "");
-}
 
 } // namespace
 
@@ -87,23 +92,6 @@ DialogProc FindProcedure(std::string_view name) {
         }
     }
     return nullptr;
-}
-
-BOOL FInfoDlgProc(UINT, LPCSTR szEvent) {
-    return ReportEvent(szEvent);
-}
-
-BOOL FInfo0DlgProc(UINT, LPCSTR szEvent) {
-    return ReportEvent(szEvent);
-}
-
-BOOL FQuitDlgProc(UINT, LPCSTR szEvent) {
-    return ReportEvent(szEvent);
-}
-
-// A modeless dialog has no buttons and stays up: it reports no event.
-BOOL FModelessDlgProc(UINT, LPCSTR) {
-    return ReportEvent("");
 }
 
 } // namespace qvxcui

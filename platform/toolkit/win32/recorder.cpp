@@ -1,11 +1,11 @@
-// The toolkit's host side in the Windows builds: no fault checks and no report; notes go to the
+// The toolkit's recorder in the Windows builds: no fault checks and no report; notes go to the
 // debugger, where a developer looking at a failed run can read why a step failed.
 #include "toolkit/core.h"
 
 namespace toolkit {
 namespace {
 
-class WindowsHost : public Host {
+class DebuggerRecorder : public Recorder {
   public:
     void Note(std::string_view text) override {
         std::string line(text);
@@ -15,9 +15,9 @@ class WindowsHost : public Host {
 
 } // namespace
 
-Host& CurrentHost() {
-    static WindowsHost host;
-    return host;
+Recorder& CurrentRecorder() {
+    static DebuggerRecorder recorder;
+    return recorder;
 }
 
 } // namespace toolkit
