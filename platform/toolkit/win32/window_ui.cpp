@@ -1,55 +1,30 @@
 // The Windows builds' screen: the setup frame with the dialog library's bitmap, dialogs created
 // from the library's resources with its own procedures, the billboard's progress bar, message
-// boxes, the wait cursor, and program groups made by Program Manager over DDE. Everything runs
-// on setup's one thread; setup's message pump dispatches the frame's and the dialogs' messages.
-// Windows calls the procedures here: no C++ exception may leave one.
+// boxes, the wait cursor, and program groups (progman_dde.cpp); an unattended run's answers are
+// given by unattended.cpp. Everything runs on setup's one thread; setup's message pump dispatches
+// the frame's and the dialogs' messages. Windows calls the procedures here: no C++ exception may
+// leave one.
 #include "qvxcui/resource.h"
 #include "toolkit/core.h"
+#include "toolkit/win32/progman_dde.h"
 #include "toolkit/win32/setup_res.h"
-#include "toolkit/win32/unseen.h"
+#include "toolkit/win32/unattended.h"
 
 #include <commctrl.h>
-#include <ddeml.h>
 
 namespace toolkit {
 namespace {
 
 constexpr const char* kFrameClass = "QvxSetupFrame";
-constexpr DWORD kDdeTimeoutMs = 30000;
 
-// The frame keeps what the window procedure needs: its bitmap and an unattended answer waiting
-// for the dialog that is coming up.
+// The frame keeps what the window procedure needs: its bitmap, and whether the wait cursor is
+// out (HShowWaitCursor, or the copy's billboard), which the frame keeps up.
 HBITMAP g_bitmap = nullptr;
-const std::string* g_pendingAnswer = nullptr;
-// The wait cursor is out (HShowWaitCursor, or the copy's billboard): the frame keeps it up.
 UINT g_busy = 0;
-// An unattended run answers every message box of setup's thread: the toolkit's and setup's own.
-HHOOK g_answerHook = nullptr;
-HMODULE g_library = nullptr; // qvxcui.dll, whose dialogs are answered through WM_ENTERIDLE
 
 // The copy gauge takes 16-bit positions (PBM_SETRANGE; Windows NT 3.51 and the first NT 4.0
 // have no PBM_SETRANGE32): a longer copy list is scaled to this.
 constexpr size_t kGaugeMost = 0xFFFF;
-
-// Presses the button whose word is the answer; a word no button carries goes to the procedure.
-void Answer(HWND dialog, const std::string& word) {
-    static constexpr struct {
-        int id;
-        const char* word;
-    } kButtons[] = {{IDC_CONTINUE, SZ_EVENT_CONTINUE},
-                    {IDC_CANCEL, SZ_EVENT_CANCEL},
-                    {IDC_EXIT, SZ_EVENT_EXIT},
-                    {IDC_RESTART, SZ_EVENT_RESTART}};
-    for (const auto& button : kButtons) {
-        HWND control = GetDlgItem(dialog, button.id);
-        if (control && word == button.word) {
-            SendMessageA(control, BM_CLICK, 0, 0);
-            return;
-        }
-    }
-    // The procedure takes the word only from this thread, which it names.
-    SendMessageA(dialog, QVX_ANSWER, GetCurrentThreadId(), reinterpret_cast<LPARAM>(word.c_str()));
-}
 
 void PaintFrame(HWND hwnd) {
     PAINTSTRUCT paint;
@@ -84,10 +59,8 @@ LRESULT FrameMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         return DefWindowProcA(hwnd, msg, wParam, lParam);
     case WM_ENTERIDLE:
         // The modal dialog is up and waits for input: an unattended run answers it now.
-        if (wParam == MSGF_DIALOGBOX && g_pendingAnswer) {
-            const std::string* word = g_pendingAnswer;
-            g_pendingAnswer = nullptr;
-            Answer(reinterpret_cast<HWND>(lParam), *word);
+        if (wParam == MSGF_DIALOGBOX) {
+            AnswerIdleDialog(reinterpret_cast<HWND>(lParam));
         }
         return 0;
     case WM_CLOSE:
@@ -106,115 +79,6 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         PostQuitMessage(0); // setup leaves through its failure path
         return 0;
     }
-}
-
-// A message box of this thread comes up: its default button is pressed by a message that waits
-// in its queue. The library's dialogs are answered through the frame instead.
-LRESULT CALLBACK AnswerHook(int code, WPARAM wParam, LPARAM lParam) {
-    constexpr const char* kAnswered = "QvxAnswered";
-    if (code == HCBT_DESTROYWND) {
-        RemovePropA(reinterpret_cast<HWND>(wParam), kAnswered);
-    } else if (code == HCBT_ACTIVATE) {
-        HWND box = reinterpret_cast<HWND>(wParam);
-        char className[16] = "";
-        GetClassNameA(box, className, sizeof className);
-        HINSTANCE owner = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(box, GWLP_HINSTANCE));
-        if (lstrcmpA(className, "#32770") == 0 && (!g_library || owner != g_library) &&
-            !GetPropA(box, kAnswered)) {
-            SetPropA(box, kAnswered, box); // once, however often it is activated
-            LRESULT id = SendMessageA(box, DM_GETDEFID, 0, 0);
-            WORD button = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDCANCEL;
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-        }
-    }
-    return CallNextHookEx(g_answerHook, code, wParam, lParam);
-}
-
-HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
-    return nullptr; // a client only: nothing to answer, nothing that can throw
-}
-
-// One Program Manager command, e.g. "[CreateGroup(Mixer,1)]"; true when it was carried out.
-bool ProgmanExecute(const std::string& command) {
-    DWORD instance = 0;
-    if (DdeInitializeA(&instance, DdeCallback, APPCMD_CLIENTONLY, 0) != DMLERR_NO_ERROR) {
-        return false;
-    }
-    bool ok = false;
-    HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
-    HCONV conversation = service ? DdeConnect(instance, service, service, nullptr) : nullptr;
-    if (conversation) {
-        std::string data = command;
-        HDDEDATA result = DdeClientTransaction(reinterpret_cast<LPBYTE>(data.data()),
-                                               static_cast<DWORD>(data.size() + 1), conversation,
-                                               nullptr, 0, XTYP_EXECUTE, kDdeTimeoutMs, nullptr);
-        ok = result != nullptr;
-        DdeDisconnect(conversation);
-    }
-    if (service) {
-        DdeFreeStringHandle(instance, service);
-    }
-    DdeUninitialize(instance);
-    return ok;
-}
-
-// The shell's windows of a program group: top-level windows of other programs titled with the
-// group's name, or a path ending in it (Explorer's folder windows, Wine's too).
-struct GroupWindows {
-    std::string group;
-    int count = 0;
-};
-
-BOOL CALLBACK CountGroupWindow(HWND hwnd, LPARAM lParam) {
-    auto* windows = reinterpret_cast<GroupWindows*>(lParam);
-    DWORD process = 0;
-    GetWindowThreadProcessId(hwnd, &process);
-    char title[MAX_PATH] = "";
-    if (process != GetCurrentProcessId() && IsWindowVisible(hwnd) &&
-        GetWindowTextA(hwnd, title, sizeof title) > 0) {
-        std::string_view text(title);
-        std::string_view group(windows->group);
-        bool named = NameEquals(text, group) ||
-                     (text.size() > group.size() && text[text.size() - group.size() - 1] == '\\' &&
-                      NameEquals(text.substr(text.size() - group.size()), group));
-        windows->count += named ? 1 : 0;
-    }
-    return TRUE;
-}
-
-// Explorer opens the group's folder window a moment after it has carried out the command, in
-// front of setup. Setup waits for it (messages sent to its windows are still answered) and
-// takes the front back, so that its next dialog is not hidden. Program Manager shows the group
-// inside its own window: nothing comes, and the wait ends after a few seconds.
-void TakeFrontBackFromShell(HWND frame, std::string_view group) {
-    constexpr DWORD kLongestMs = 3000; // the shell is slow to start a folder window
-    constexpr DWORD kSettledMs = 300;  // no further window of the group comes
-    DWORD start = GetTickCount();
-    DWORD lastNew = start;
-    GroupWindows windows{std::string(group)};
-    int seen = 0;
-    while (GetTickCount() - start < kLongestMs) {
-        windows.count = 0;
-        EnumWindows(CountGroupWindow, reinterpret_cast<LPARAM>(&windows));
-        if (windows.count > seen) {
-            seen = windows.count;
-            lastNew = GetTickCount();
-        } else if (seen > 0 && GetTickCount() - lastNew >= kSettledMs) {
-            break;
-        }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_SENDMESSAGE);
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // answers what was sent, takes nothing
-    }
-    SetForegroundWindow(frame);
-}
-
-// An argument of a Program Manager command: quoted unless it carries quotes of its own.
-std::string DdeArgument(std::string_view text) {
-    if (text.find('"') != std::string_view::npos) {
-        return std::string(text);
-    }
-    return "\"" + std::string(text) + "\"";
 }
 
 class WindowScreen : public Ui {
@@ -256,11 +120,7 @@ class WindowScreen : public Ui {
         return frame_;
     }
 
-    void AnswerEveryMessageBox() override {
-        if (!g_answerHook) {
-            g_answerHook = SetWindowsHookExA(WH_CBT, AnswerHook, nullptr, GetCurrentThreadId());
-        }
-    }
+    void AnswerEveryMessageBox() override { AnswerMessageBoxes(); }
 
     HINSTANCE FrameInstance() override { return instance_; }
 
@@ -276,7 +136,7 @@ class WindowScreen : public Ui {
         if (library_) {
             FreeLibrary(library_);
             library_ = nullptr;
-            g_library = nullptr;
+            SetDialogLibrary(nullptr);
         }
         g_busy = 0;
     }
@@ -306,10 +166,7 @@ class WindowScreen : public Ui {
         if (answer && Silent()) {
             return DialogBoxUnseen(library_, dialog.id, frame_, proc, *answer) == IDOK;
         }
-        OwnDialog own;
-        g_pendingAnswer = answer;
-        INT_PTR result = DialogBoxParamA(library_, MAKEINTRESOURCEA(dialog.id), frame_, proc, 0);
-        g_pendingAnswer = nullptr;
+        INT_PTR result = DialogBoxAnswered(library_, dialog.id, frame_, proc, answer);
         if (result == -1) {
             LibraryFault("it has no dialog " + std::to_string(dialog.id));
         }
@@ -393,8 +250,8 @@ class WindowScreen : public Ui {
 
     bool MakeGroup(std::string_view group, std::string& folder) override {
         folder.clear(); // Program Manager decides where its groups live
-        // A common group (flag 1), seen by every user of the machine, as on the host build.
-        return ProgmanExecute("[CreateGroup(" + DdeArgument(group) + ",1)]");
+        // A common group, seen by every user of the machine, as on the host build.
+        return progman::CreateGroup(group);
     }
 
     bool ShowGroup(std::string_view group, std::string_view command, std::string& folder) override {
@@ -402,12 +259,7 @@ class WindowScreen : public Ui {
         if (Silent()) {
             return true; // the group is made all the same; a silent run opens no window of it
         }
-        if (!ProgmanExecute("[ShowGroup(" + DdeArgument(group) + "," + std::string(command) +
-                            ",1)]")) {
-            return false;
-        }
-        TakeFrontBackFromShell(frame_, group);
-        return true;
+        return progman::ShowGroup(frame_, group, command);
     }
 
     bool AddItem(std::string_view, std::string_view item, std::string_view command,
@@ -415,7 +267,7 @@ class WindowScreen : public Ui {
         folder.clear();
         shortcut.clear();
         // Program Manager adds the item to the group made or shown last.
-        return ProgmanExecute("[AddItem(" + DdeArgument(command) + "," + DdeArgument(item) + ")]");
+        return progman::AddItem(item, command);
     }
 
   private:
@@ -427,7 +279,7 @@ class WindowScreen : public Ui {
             library_ = LoadLibraryA(name.c_str());
             DWORD error = GetLastError();
             SetErrorMode(mode);
-            g_library = library_;
+            SetDialogLibrary(library_);
             if (!library_) {
                 LibraryFault(error == ERROR_MOD_NOT_FOUND || error == ERROR_FILE_NOT_FOUND
                                  ? std::string("the file cannot be found")

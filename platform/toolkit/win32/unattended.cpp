@@ -1,40 +1,84 @@
-// Unattended runs in the Windows builds: dialogs answered before the dialog manager shows them
-// (/silent), and setup's own message boxes written to the log. One hook on setup's thread sees
-// every dialog as it is initialised; a modal dialog that ends before its message queue first
-// runs empty is never shown.
-#include "toolkit/win32/unseen.h"
+// Unattended runs in the Windows builds. A shown dialog of the library is answered when its owner,
+// the frame, hears that it waits for input; in a silent run dialogs are answered before the
+// dialog manager shows them. One hook on setup's thread sees every dialog as it is initialised,
+// and logs setup's own message boxes; a modal dialog that ends before its message queue first
+// runs empty is never shown. Another presses every message box's default button.
+#include "toolkit/win32/unattended.h"
 
 #include "qvxcui/resource.h"
+
+#include <iterator>
 
 namespace toolkit {
 namespace {
 
 HHOOK g_hook = nullptr;
-const std::string* g_word = nullptr; // the answer for the dialog coming up, unseen
-bool g_toolkitBox = false;           // the next message box is the toolkit's, logged already
-int g_ownDialogs = 0;                // the toolkit is creating a dialog of the library
+const std::string* g_word = nullptr;     // the answer for the dialog coming up, unseen
+const std::string* g_idleWord = nullptr; // the answer for the shown dialog, once it waits
+bool g_toolkitBox = false;               // the next message box is the toolkit's, logged already
+int g_ownDialogs = 0;                    // the toolkit is creating a dialog of the library
+HHOOK g_boxHook = nullptr;               // presses every message box's default button
+HMODULE g_library = nullptr;             // qvxcui.dll, whose dialogs are answered with words
 
-struct ButtonWord {
-    int id;
-    const char* word;
-};
-constexpr ButtonWord kButtons[] = {{IDC_CONTINUE, SZ_EVENT_CONTINUE},
-                                   {IDC_CANCEL, SZ_EVENT_CANCEL},
-                                   {IDC_EXIT, SZ_EVENT_EXIT},
-                                   {IDC_RESTART, SZ_EVENT_RESTART}};
+// The button of the dialog that carries the word, or null when it has none.
+HWND ButtonCarrying(HWND dialog, const std::string& word, int& id) {
+    constexpr UINT kIds[] = {qvxcui::kIdContinue, qvxcui::kIdCancel, qvxcui::kIdExit,
+                             qvxcui::kIdRestart};
+    constexpr const char* kWords[] = {qvxcui::kEventContinue, qvxcui::kEventCancel,
+                                      qvxcui::kEventExit, qvxcui::kEventRestart};
+    for (size_t i = 0; i < std::size(kIds); ++i) {
+        HWND control = GetDlgItem(dialog, static_cast<int>(kIds[i]));
+        if (control && word == kWords[i]) {
+            id = static_cast<int>(kIds[i]);
+            return control;
+        }
+    }
+    return nullptr;
+}
 
 // The press of the button that carries the word, or the word itself for the procedure; posted,
 // so that it is the first message the dialog's own loop finds.
 void PostAnswer(HWND dialog, const std::string& word) {
-    for (const ButtonWord& button : kButtons) {
-        HWND control = GetDlgItem(dialog, button.id);
-        if (control && word == button.word) {
-            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button.id, BN_CLICKED),
-                         reinterpret_cast<LPARAM>(control));
-            return;
-        }
+    int id = 0;
+    if (HWND control = ButtonCarrying(dialog, word, id)) {
+        PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(control));
+        return;
     }
     PostMessageA(dialog, QVX_ANSWER, GetCurrentThreadId(), reinterpret_cast<LPARAM>(word.c_str()));
+}
+
+// Presses the button whose word is the answer; a word no button carries goes to the procedure.
+void SendAnswer(HWND dialog, const std::string& word) {
+    int id = 0;
+    if (HWND control = ButtonCarrying(dialog, word, id)) {
+        SendMessageA(control, BM_CLICK, 0, 0);
+        return;
+    }
+    // The procedure takes the word only from this thread, which it names.
+    SendMessageA(dialog, QVX_ANSWER, GetCurrentThreadId(), reinterpret_cast<LPARAM>(word.c_str()));
+}
+
+// A message box of this thread comes up: its default button is pressed by a message that waits
+// in its queue. The library's dialogs are answered with their words instead.
+LRESULT CALLBACK MessageBoxHook(int code, WPARAM wParam, LPARAM lParam) {
+    constexpr const char* kAnswered = "QvxAnswered";
+    if (code == HCBT_DESTROYWND) {
+        RemovePropA(reinterpret_cast<HWND>(wParam), kAnswered);
+    } else if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char className[16] = "";
+        GetClassNameA(box, className, sizeof className);
+        HINSTANCE owner = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(box, GWLP_HINSTANCE));
+        if (lstrcmpA(className, "#32770") == 0 && (!g_library || owner != g_library) &&
+            !GetPropA(box, kAnswered)) {
+            SetPropA(box, kAnswered, box); // once, however often it is activated
+            LRESULT id = SendMessageA(box, DM_GETDEFID, 0, 0);
+            WORD button = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDCANCEL;
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+        }
+    }
+    return CallNextHookEx(g_boxHook, code, wParam, lParam);
 }
 
 BOOL CALLBACK CollectText(HWND child, LPARAM lParam) {
@@ -117,12 +161,38 @@ void ToolkitBoxComing() {
     g_toolkitBox = g_hook != nullptr;
 }
 
+void AnswerMessageBoxes() {
+    if (!g_boxHook) {
+        g_boxHook = SetWindowsHookExA(WH_CBT, MessageBoxHook, nullptr, GetCurrentThreadId());
+    }
+}
+
+void SetDialogLibrary(HMODULE library) {
+    g_library = library;
+}
+
 OwnDialog::OwnDialog() {
     ++g_ownDialogs;
 }
 
 OwnDialog::~OwnDialog() {
     --g_ownDialogs;
+}
+
+INT_PTR DialogBoxAnswered(HMODULE library, UINT id, HWND owner, DLGPROC proc,
+                          const std::string* answer) {
+    OwnDialog own;
+    g_idleWord = answer;
+    INT_PTR result = DialogBoxParamA(library, MAKEINTRESOURCEA(id), owner, proc, 0);
+    g_idleWord = nullptr;
+    return result;
+}
+
+void AnswerIdleDialog(HWND dialog) {
+    if (const std::string* word = g_idleWord) {
+        g_idleWord = nullptr;
+        SendAnswer(dialog, *word);
+    }
 }
 
 INT_PTR DialogBoxUnseen(HMODULE library, UINT id, HWND owner, DLGPROC proc,

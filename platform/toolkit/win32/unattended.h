@@ -1,5 +1,6 @@
-// Unattended runs in the Windows builds: dialogs answered unseen (/silent) and setup's own
-// message boxes written to the log.
+// Unattended runs in the Windows builds: the library's dialogs answered with the run's words (as
+// soon as a dialog waits for input, or unseen in a silent run), setup's own message boxes written
+// to the log, and every message box answered with its default button.
 #pragma once
 
 #include "toolkit/core.h"
@@ -12,6 +13,11 @@ namespace toolkit {
 void WatchDialogs();
 // The toolkit's own message box comes next: it is logged already.
 void ToolkitBoxComing();
+// From now on every message box of setup's thread is answered with its default button; the
+// dialogs of the library named by SetDialogLibrary are answered with their words instead.
+void AnswerMessageBoxes();
+// The dialog library loaded (or null once it is freed).
+void SetDialogLibrary(HMODULE library);
 
 // For as long as it lives the toolkit is bringing up a dialog of the library, not a message box.
 class OwnDialog {
@@ -22,6 +28,12 @@ class OwnDialog {
     OwnDialog& operator=(const OwnDialog&) = delete;
 };
 
+// A modal dialog of the library, shown; given an answer, it is answered with it as soon as it
+// waits for input (its owner passes on WM_ENTERIDLE to AnswerIdleDialog).
+INT_PTR DialogBoxAnswered(HMODULE library, UINT id, HWND owner, DLGPROC proc,
+                          const std::string* answer);
+// The owner of a modal dialog is told that the dialog waits for input: it is answered now.
+void AnswerIdleDialog(HWND dialog);
 // A modal dialog of the library answered with word before it is ever shown.
 INT_PTR DialogBoxUnseen(HMODULE library, UINT id, HWND owner, DLGPROC proc,
                         const std::string& word);
