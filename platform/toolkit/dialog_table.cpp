@@ -25,8 +25,9 @@ constexpr std::array kOkButtons{Button{kIdContinue, SZ_LABEL_OK, kEventContinue}
 // Default button: CONTINUE in every dialog, so an unattended run always ends. Cancel button:
 // the answer when no more input can come, the way out, so that such a run ends too; never a
 // restart and never "go on" where quitting is offered. (Escape and the close box of the real
-// dialogs take the safe answer instead, in the quit confirmation going back: procedures.cpp.)
-// The resource script lays out the same buttons, in the same order, from the same header.
+// dialogs take the safe answer instead, in the quit confirmation going back: see the library's
+// qvxcui/procedures.cpp.) The resource script lays out the same buttons, in the same order, from
+// the same header.
 constexpr std::array kDialogs{
     DialogTemplate{IDD_WELCOME, "FInfoDlgProc", false, SZ_TITLE_100, SZ_TEXT_100, kWelcomeButtons,
                    0, 2},
