@@ -1,9 +1,7 @@
-// SETUPAPI: the Windows NT device installer as far as a setup program installing one device
-// from an INF file can tell: INF class lookup, device information lists and elements, driver
-// selection from the INF files of a directory, registration and the default class installer
-// for DIF_INSTALLDEVICE (driver key under the class key, AddReg lines, Enum entry).
+// SETUPAPI's device information and installation: INF class lookup, device lists and elements,
+// driver selection from a folder's INF files, registration and DIF_INSTALLDEVICE.
 #include "winemu/machine.h"
-#include "winemu/profile.h"
+#include "winemu/setupapi_internal.h"
 #include "winemu/setupapi_trace.h"
 
 #include <setupapi.h>
@@ -13,11 +11,8 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,21 +47,17 @@ namespace {
 
 using winemu::Current;
 using winemu::NameEquals;
+using winemu::setupapi::ApplyAddRegLine;
+using winemu::setupapi::ApplyDelRegLine;
 using winemu::setupapi::CurrentTrace;
+using winemu::setupapi::InfFile;
+using winemu::setupapi::InfLine;
+using winemu::setupapi::LoadInf;
+using winemu::setupapi::StringBytes;
 
 constexpr const char* kClassRoot =
     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Class\\";
 constexpr const char* kEnumRoot = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum\\";
-
-// AddReg flags.
-constexpr DWORD FLG_ADDREG_BINVALUETYPE = 0x00000001;
-constexpr DWORD FLG_ADDREG_NOCLOBBER = 0x00000002;
-constexpr DWORD FLG_ADDREG_DELVAL = 0x00000004;
-constexpr DWORD FLG_ADDREG_APPEND = 0x00000008;
-constexpr DWORD FLG_ADDREG_KEYONLY = 0x00000010;
-constexpr DWORD FLG_ADDREG_OVERWRITEONLY = 0x00000020;
-constexpr DWORD FLG_ADDREG_TYPE_MULTI_SZ = 0x00010000;
-constexpr DWORD FLG_ADDREG_TYPE_EXPAND_SZ = 0x00020000;
 
 // Windows sets these once it has built a class driver list for an element.
 constexpr DWORD DI_DIDCLASS = 0x00000020;
@@ -100,15 +91,6 @@ std::string Lower(std::string_view s) {
     for (char& c : out)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
-}
-
-std::string Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r'))
-        ++b;
-    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r'))
-        --e;
-    return std::string(s.substr(b, e - b));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -147,198 +129,6 @@ std::optional<GUID> ParseGuid(std::string_view text) {
 
 bool GuidEquals(const GUID& a, const GUID& b) {
     return std::memcmp(&a, &b, sizeof(GUID)) == 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// INF files: sections of lines, each an optional key and comma-separated fields, with
-// quoting, ";" comments, "\" continuation and %strkey% substitution from [Strings].
-
-struct InfLine {
-    std::string key;                 // raw, before substitution; "" when the line has no "="
-    std::vector<std::string> fields; // raw, quotes removed
-};
-
-struct InfFile {
-    std::string winPath;
-    std::map<std::string, std::vector<InfLine>, winemu::NameLess> sections;
-
-    const std::vector<InfLine>* Section(std::string_view name) const {
-        auto it = sections.find(name);
-        return it == sections.end() ? nullptr : &it->second;
-    }
-
-    // A [Version]-style single value: the first field of the line whose key is name.
-    std::optional<std::string> Value(std::string_view section, std::string_view name) const {
-        const auto* lines = Section(section);
-        if (!lines)
-            return std::nullopt;
-        for (const InfLine& line : *lines) {
-            if (NameEquals(Trim(line.key), name))
-                return Subst(line.fields.empty() ? std::string() : line.fields[0]);
-        }
-        return std::nullopt;
-    }
-
-    // %key% becomes the [Strings] value; %% becomes %; an unknown key stays as written.
-    std::string Subst(std::string_view text) const {
-        std::string out;
-        size_t i = 0;
-        while (i < text.size()) {
-            if (text[i] != '%') {
-                out += text[i++];
-                continue;
-            }
-            size_t close = text.find('%', i + 1);
-            if (close == std::string_view::npos) {
-                out += text.substr(i);
-                break;
-            }
-            std::string_view key = text.substr(i + 1, close - i - 1);
-            if (key.empty())
-                out += '%';
-            else if (auto value = StringValue(key))
-                out += *value;
-            else
-                out += text.substr(i, close - i + 1);
-            i = close + 1;
-        }
-        return out;
-    }
-
-    std::optional<std::string> StringValue(std::string_view key) const {
-        const auto* lines = Section("Strings");
-        if (!lines)
-            return std::nullopt;
-        for (const InfLine& line : *lines) {
-            if (NameEquals(Trim(line.key), key))
-                return line.fields.empty() ? std::string() : line.fields[0];
-        }
-        return std::nullopt;
-    }
-};
-
-// Splits the text after "=" (or a whole line) into fields: commas outside quotes separate,
-// white space around a field goes, "" inside quotes is one quote.
-std::vector<std::string> SplitFields(std::string_view text) {
-    std::vector<std::string> fields;
-    std::string field;
-    bool quoted = false;
-    bool sawQuote = false;
-    std::string pendingSpace;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (quoted) {
-            if (c == '"') {
-                if (i + 1 < text.size() && text[i + 1] == '"') {
-                    field += '"';
-                    ++i;
-                } else {
-                    quoted = false;
-                }
-            } else {
-                field += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-            sawQuote = true;
-            field += pendingSpace;
-            pendingSpace.clear();
-        } else if (c == ',') {
-            fields.push_back(sawQuote ? field : Trim(field));
-            field.clear();
-            pendingSpace.clear();
-            sawQuote = false;
-        } else if (c == ' ' || c == '\t') {
-            if (!field.empty())
-                pendingSpace += c;
-        } else {
-            field += pendingSpace;
-            pendingSpace.clear();
-            field += c;
-        }
-    }
-    fields.push_back(sawQuote ? field : Trim(field));
-    return fields;
-}
-
-std::optional<InfFile> LoadInf(std::string_view winPath) {
-    winemu::Machine& m = Current();
-    std::string full = m.FullPath(winPath);
-    if (full.empty())
-        return std::nullopt;
-    auto host = m.HostPath(full);
-    std::error_code ec;
-    if (!host || !std::filesystem::is_regular_file(*host, ec))
-        return std::nullopt;
-    std::ifstream in(*host, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::stringstream ss;
-    ss << in.rdbuf();
-    std::string text = winemu::AnsiText(m.Config().codePage, ss.str());
-
-    InfFile inf;
-    inf.winPath = full;
-    std::vector<InfLine>* current = nullptr;
-    std::string logical;
-    std::istringstream lines(text);
-    std::string raw;
-    while (std::getline(lines, raw)) {
-        // Cut the comment (a ";" outside quotes) and join continued lines.
-        bool quoted = false;
-        size_t cut = raw.size();
-        for (size_t i = 0; i < raw.size(); ++i) {
-            if (raw[i] == '"')
-                quoted = !quoted;
-            else if (raw[i] == ';' && !quoted) {
-                cut = i;
-                break;
-            }
-        }
-        std::string part = Trim(std::string_view(raw).substr(0, cut));
-        if (!part.empty() && part.back() == '\\') {
-            part.pop_back();
-            logical += part;
-            continue;
-        }
-        logical += part;
-        std::string line = Trim(logical);
-        logical.clear();
-        if (line.empty())
-            continue;
-        if (line.front() == '[') {
-            size_t close = line.find(']');
-            std::string name =
-                Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-            current = &inf.sections[name];
-            continue;
-        }
-        if (!current)
-            continue;
-        InfLine entry;
-        // A line has a key only when its first unquoted "=" comes before any comma: in
-        // "HKR, Settings, Timer,, S7=<#>" the "=" belongs to the value.
-        quoted = false;
-        size_t eq = std::string::npos;
-        for (size_t i = 0; i < line.size(); ++i) {
-            if (line[i] == '"')
-                quoted = !quoted;
-            else if (line[i] == ',' && !quoted)
-                break;
-            else if (line[i] == '=' && !quoted) {
-                eq = i;
-                break;
-            }
-        }
-        if (eq != std::string::npos) {
-            entry.key = Trim(std::string_view(line).substr(0, eq));
-            entry.fields = SplitFields(std::string_view(line).substr(eq + 1));
-        } else {
-            entry.fields = SplitFields(line);
-        }
-        current->push_back(std::move(entry));
-    }
-    return inf;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -543,187 +333,6 @@ std::vector<std::string> InfFilesIn(const std::string& winDir) {
 
 // ---------------------------------------------------------------------------------------------
 // The default class installer's DIF_INSTALLDEVICE.
-
-std::vector<BYTE> StringBytes(std::string_view s) {
-    std::vector<BYTE> data(s.begin(), s.end());
-    data.push_back(0);
-    return data;
-}
-
-std::optional<DWORD> ParseNumber(std::string_view text) {
-    std::string t = Trim(text);
-    if (t.empty())
-        return std::nullopt;
-    char* end = nullptr;
-    unsigned long v = std::strtoul(t.c_str(), &end, 0);
-    if (end == t.c_str())
-        return std::nullopt;
-    return static_cast<DWORD>(v);
-}
-
-// The key a registry line's root names; "" for a root that the INF syntax does not have.
-// HKEY_CLASSES_ROOT is the machine's classes key, as on Windows NT 4.0.
-std::string RootPath(std::string_view root, const std::string& hkrPath) {
-    if (NameEquals(root, "HKR"))
-        return hkrPath;
-    if (NameEquals(root, "HKLM"))
-        return "HKEY_LOCAL_MACHINE";
-    if (NameEquals(root, "HKCU"))
-        return "HKEY_CURRENT_USER";
-    if (NameEquals(root, "HKCR"))
-        return "HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes";
-    if (NameEquals(root, "HKU"))
-        return "HKEY_USERS";
-    return "";
-}
-
-// The fields of a registry line, with a key (which such lines rarely have) as the first, each
-// with its %strkey% tokens replaced: Windows substitutes every field, flags and root included.
-std::vector<std::string> RegLineFields(const InfFile& inf, const InfLine& line) {
-    std::vector<std::string> f;
-    if (!line.key.empty())
-        f.push_back(inf.Subst(line.key));
-    for (const std::string& field : line.fields)
-        f.push_back(inf.Subst(field));
-    return f;
-}
-
-// The key path of a registry line's root and subkey; "" for an empty line or an unknown root.
-std::string LineKeyPath(const std::vector<std::string>& f, const std::string& hkrPath) {
-    if (f.empty())
-        return "";
-    std::string root = RootPath(Trim(f[0]), hkrPath);
-    if (root.empty())
-        return "";
-    std::string subkey = f.size() > 1 ? f[1] : "";
-    return subkey.empty() ? root : root + "\\" + subkey;
-}
-
-// The key of a full path, created where missing, through the registry functions: what an INF
-// writes meets the limits on names and depth that every program's writes meet.
-LONG CreateKeyByPath(const std::string& keyPath, HKEY& key) {
-    size_t slash = keyPath.find('\\');
-    std::string rootName = keyPath.substr(0, slash);
-    HKEY root = NameEquals(rootName, "HKEY_LOCAL_MACHINE")  ? HKEY_LOCAL_MACHINE
-                : NameEquals(rootName, "HKEY_CURRENT_USER") ? HKEY_CURRENT_USER
-                                                            : HKEY_USERS;
-    std::string subkey = slash == std::string::npos ? "" : keyPath.substr(slash + 1);
-    return RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                           nullptr);
-}
-
-void DeleteValue(winemu::Registry& reg, const std::string& keyPath, const std::string& name) {
-    if (auto* key = reg.Find(keyPath)) {
-        auto& values = key->values;
-        values.erase(
-            std::remove_if(values.begin(), values.end(),
-                           [&](const winemu::RegValue& v) { return NameEquals(v.name, name); }),
-            values.end());
-    }
-}
-
-// One DelReg line: root, subkey[, value name]. Without a value name the key goes with
-// everything below it.
-void ApplyDelRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
-    std::vector<std::string> f = RegLineFields(inf, line);
-    std::string keyPath = LineKeyPath(f, hkrPath);
-    if (keyPath.empty())
-        return;
-    winemu::Registry& reg = Current().Reg();
-    if (f.size() > 2)
-        DeleteValue(reg, keyPath, f[2]);
-    else if (keyPath != hkrPath && f.size() > 1 && !Trim(f[1]).empty())
-        reg.Delete(keyPath);
-}
-
-// The value type of AddReg flags: the named combinations, else the type in the high word.
-DWORD RegTypeOf(DWORD flags) {
-    switch (flags & (0xFFFF0000 | FLG_ADDREG_BINVALUETYPE)) {
-    case 0:
-        return REG_SZ;
-    case FLG_ADDREG_TYPE_MULTI_SZ:
-        return REG_MULTI_SZ;
-    case FLG_ADDREG_TYPE_EXPAND_SZ:
-        return REG_EXPAND_SZ;
-    case FLG_ADDREG_BINVALUETYPE:
-        return REG_BINARY;
-    case FLG_ADDREG_TYPE_MULTI_SZ | FLG_ADDREG_BINVALUETYPE:
-        return REG_DWORD;
-    case FLG_ADDREG_TYPE_EXPAND_SZ | FLG_ADDREG_BINVALUETYPE:
-        return REG_NONE;
-    default:
-        return flags >> 16;
-    }
-}
-
-// The data of an AddReg line's values (the fields after the flags) for its type.
-std::vector<BYTE> AddRegData(const winemu::Registry& reg, const std::string& keyPath,
-                             const std::string& name, DWORD flags,
-                             const std::vector<std::string>& values) {
-    DWORD type = RegTypeOf(flags);
-    std::vector<BYTE> data;
-    if (flags & FLG_ADDREG_BINVALUETYPE) {
-        if (type == REG_DWORD && values.size() <= 1) {
-            DWORD v = values.empty() ? 0 : ParseNumber(values[0]).value_or(0);
-            for (int i = 0; i < 4; ++i)
-                data.push_back(static_cast<BYTE>(v >> (8 * i)));
-        } else {
-            for (const auto& v : values)
-                data.push_back(
-                    static_cast<BYTE>(std::strtoul(Trim(v).c_str(), nullptr, 16) & 0xFF));
-        }
-    } else if (type == REG_MULTI_SZ) {
-        const winemu::RegValue* old = reg.Value(keyPath, name);
-        if ((flags & FLG_ADDREG_APPEND) && old) {
-            data = old->data;
-            while (!data.empty() && data.back() == 0)
-                data.pop_back();
-            if (!data.empty())
-                data.push_back(0);
-        }
-        for (const auto& v : values) {
-            auto s = StringBytes(v);
-            data.insert(data.end(), s.begin(), s.end());
-        }
-        data.push_back(0);
-    } else {
-        data = StringBytes(values.empty() ? "" : values[0]);
-    }
-    return data;
-}
-
-// One AddReg line: root, subkey, value name, flags, value... Keys and values are written through
-// the registry functions; their error ends the install, as it ends Windows' own.
-LONG ApplyAddRegLine(const InfFile& inf, const InfLine& line, const std::string& hkrPath) {
-    std::vector<std::string> f = RegLineFields(inf, line);
-    std::string keyPath = LineKeyPath(f, hkrPath);
-    if (keyPath.empty())
-        return ERROR_SUCCESS;
-    winemu::Registry& reg = Current().Reg();
-    std::string name = f.size() > 2 ? f[2] : "";
-    DWORD flags = f.size() > 3 ? ParseNumber(f[3]).value_or(0) : 0;
-    if (f.size() > 2 && (flags & FLG_ADDREG_DELVAL)) {
-        DeleteValue(reg, keyPath, name);
-        return ERROR_SUCCESS;
-    }
-    HKEY key = nullptr;
-    LONG result = CreateKeyByPath(keyPath, key);
-    if (result != ERROR_SUCCESS)
-        return result;
-    bool exists = reg.Value(keyPath, name) != nullptr;
-    bool write = f.size() > 2 && !(flags & FLG_ADDREG_KEYONLY) &&
-                 !((flags & FLG_ADDREG_NOCLOBBER) && exists) &&
-                 !((flags & FLG_ADDREG_OVERWRITEONLY) && !exists);
-    if (write) {
-        std::vector<std::string> values(f.begin() + std::min<size_t>(4, f.size()), f.end());
-        std::vector<BYTE> data = AddRegData(reg, keyPath, name, flags, values);
-        DWORD cb = static_cast<DWORD>(data.size());
-        data.push_back(0); // the byte after the count, which a string's writer may look at
-        result = RegSetValueExA(key, name.c_str(), 0, RegTypeOf(flags), data.data(), cb);
-    }
-    RegCloseKey(key);
-    return result;
-}
 
 // The install section as Windows NT on x86 picks it: the ".NTx86" decorated one, else the ".NT"
 // one, else the section as named.
