@@ -528,4 +528,19 @@ void OnDialogShown(UINT dialogId) {
     }
 }
 
+std::string ReportText(std::string_view ansi) {
+    std::string utf8;
+    utf8.reserve(ansi.size());
+    for (char c : ansi) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8 += c;
+        } else {
+            utf8 += static_cast<char>(0xC0 | (byte >> 6));
+            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return utf8;
+}
+
 } // namespace winemu

@@ -399,4 +399,8 @@ class ScopedMachine {
 // The toolkit tells the machine which dialog it shows, so that a WM_QUIT fault can fire.
 void OnDialogShown(UINT dialogId);
 
+// ANSI text as the report's JSON (UTF-8) holds it: bytes from 0x80 up stand for the code points
+// of the same value, so any text, however odd, can be recorded.
+std::string ReportText(std::string_view ansi);
+
 } // namespace winemu

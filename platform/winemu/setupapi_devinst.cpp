@@ -264,22 +264,6 @@ void CollectDrivers(const InfFile& inf, const GUID& classGuid, std::string_view 
     }
 }
 
-// Text of the ANSI code page as the report's JSON (UTF-8) holds it: bytes from 0x80 up stand for
-// the code points of the same value.
-std::string ReportText(std::string_view ansi) {
-    std::string utf8;
-    for (char c : ansi) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8 += c;
-        } else {
-            utf8 += static_cast<char>(0xC0 | (byte >> 6));
-            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return utf8;
-}
-
 void CopyText(CHAR* dest, size_t size, const std::string& text);
 
 // "Install From Disk": the user names the folder of the manufacturer's INF, suggested as the
@@ -298,7 +282,7 @@ bool AskForOemDisk(Element& e) {
         m.Answerer() ? m.Answerer()(prompt) : std::optional<std::string>(prompt.suggestion);
     m.Report()["dialogs"].push_back({{"id", prompt.id},
                                      {"procedure", "SetupDiSelectOEMDrv"},
-                                     {"event", folder ? ReportText(*folder) : "CANCEL"}});
+                                     {"event", folder ? winemu::ReportText(*folder) : "CANCEL"}});
     if (!folder || folder->size() >= sizeof e.params.DriverPath)
         return false;
     CopyText(e.params.DriverPath, sizeof e.params.DriverPath, *folder);

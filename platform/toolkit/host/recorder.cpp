@@ -11,22 +11,7 @@
 namespace toolkit {
 namespace {
 
-// ANSI text as the report's JSON (UTF-8) holds it: bytes from 0x80 up stand for the code points
-// of the same value, so any text, however odd, can be recorded.
-std::string ReportText(std::string_view ansi) {
-    std::string utf8;
-    utf8.reserve(ansi.size());
-    for (char c : ansi) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            utf8 += c;
-        } else {
-            utf8 += static_cast<char>(0xC0 | (byte >> 6));
-            utf8 += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return utf8;
-}
+using winemu::ReportText;
 
 // The JSON array under key in the machine's report, made when missing.
 nlohmann::json& ReportArray(const char* key) {
