@@ -4,6 +4,7 @@
 
 #include <toolkit.h>
 
+#include <algorithm>
 #include <array>
 #include <iterator>
 
@@ -36,6 +37,8 @@ constexpr Place kPlaces[] = {
 #undef QVX_BUTTON
 };
 static_assert(std::size(kButtons) == std::size(kPlaces));
+static_assert(std::ranges::all_of(kButtons, [](const Button& b) { return b.event != nullptr; }),
+              "every button of the layout carries a word");
 
 enum Kind { kKindMODAL, kKindGAUGE, kKindNOTE };
 
