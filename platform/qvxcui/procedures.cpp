@@ -21,25 +21,33 @@ enum class Escape {
     kGoBack, // the quit confirmation: back to setup, since quitting is the step that loses work
 };
 
+// Each button's word, from the dialog layout.
+struct ButtonWord {
+    UINT id;
+    LPCSTR word;
+};
+constexpr ButtonWord kButtonWords[] = {
+#define QVX_WORD(id, word) {id, word},
+#define QVX_DIALOG(id, procedure, kind, title, text)
+#define QVX_BUTTON(dialog, id, label, role)
+#include "qvxcui/layout.h"
+#undef QVX_WORD
+#undef QVX_DIALOG
+#undef QVX_BUTTON
+};
+
 // The word of a button; null for a control that is no button of the library.
 LPCSTR WordOf(HWND hwnd, UINT id, Escape escape) {
-    switch (id) {
-    case IDC_CONTINUE:
-        return SZ_EVENT_CONTINUE;
-    case IDC_CANCEL:
-        return SZ_EVENT_CANCEL;
-    case IDC_EXIT:
-        return SZ_EVENT_EXIT;
-    case IDC_RESTART:
-        return SZ_EVENT_RESTART;
-    case IDCANCEL:
-        if (escape == Escape::kLeave && GetDlgItem(hwnd, IDC_EXIT)) {
-            return SZ_EVENT_EXIT;
-        }
-        return SZ_EVENT_CONTINUE;
-    default:
-        return nullptr;
+    if (id == IDCANCEL) {
+        return escape == Escape::kLeave && GetDlgItem(hwnd, IDC_EXIT) ? SZ_EVENT_EXIT
+                                                                      : SZ_EVENT_CONTINUE;
     }
+    for (const ButtonWord& button : kButtonWords) {
+        if (button.id == id) {
+            return button.word;
+        }
+    }
+    return nullptr;
 }
 
 // Windows NT 3.51 ignores DS_CENTER: the dialog is centred on the setup frame here, or on the

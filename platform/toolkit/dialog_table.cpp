@@ -4,45 +4,83 @@
 
 #include <toolkit.h>
 
+#include <algorithm>
 #include <array>
+#include <iterator>
 
 namespace qvxcui {
 namespace {
 
-constexpr Button kContinue{kIdContinue, SZ_LABEL_CONTINUE, kEventContinue};
-constexpr Button kCancel{kIdCancel, SZ_LABEL_CANCEL, kEventCancel};
-constexpr Button kExit{kIdExit, SZ_LABEL_EXIT, kEventExit};
+// The buttons of every dialog, in the layout's order, and where each belongs.
+constexpr Button kButtons[] = {
+#define QVX_WORD(id, word)
+#define QVX_DIALOG(id, procedure, kind, title, text)
+#define QVX_BUTTON(dialog, id, label, role) {id, label, WordOf(id)},
+#include "qvxcui/layout.h"
+#undef QVX_WORD
+#undef QVX_DIALOG
+#undef QVX_BUTTON
+};
 
-constexpr std::array kWelcomeButtons{kContinue, kCancel, kExit};
-constexpr std::array kQuitButtons{Button{kIdExit, SZ_LABEL_EXIT_SETUP, kEventExit},
-                                  Button{kIdContinue, SZ_LABEL_GO_BACK, kEventContinue}};
-constexpr std::array kWindowsDirButtons{kContinue, kExit};
-constexpr std::array kCloseButtons{Button{kIdContinue, SZ_LABEL_CLOSE, kEventContinue}};
-constexpr std::array kFinishButtons{Button{kIdRestart, SZ_LABEL_RESTART_NOW, kEventRestart},
-                                    Button{kIdContinue, SZ_LABEL_RESTART_LATER, kEventContinue}};
-constexpr std::array kOkButtons{Button{kIdContinue, SZ_LABEL_OK, kEventContinue}};
+enum Role : unsigned { kRolePLAIN = 0, kRoleDEFAULT = 1, kRoleCANCEL = 2, kRoleDEFAULT_CANCEL = 3 };
+struct Place {
+    UINT idDlg;
+    unsigned role;
+};
+constexpr Place kPlaces[] = {
+#define QVX_WORD(id, word)
+#define QVX_DIALOG(id, procedure, kind, title, text)
+#define QVX_BUTTON(dialog, id, label, role) {dialog, kRole##role},
+#include "qvxcui/layout.h"
+#undef QVX_WORD
+#undef QVX_DIALOG
+#undef QVX_BUTTON
+};
+static_assert(std::size(kButtons) == std::size(kPlaces));
+static_assert(std::ranges::all_of(kButtons, [](const Button& b) { return b.event != nullptr; }),
+              "every button of the layout carries a word");
 
-// Default button: CONTINUE in every dialog, so an unattended run always ends. Cancel button:
-// the answer when no more input can come, the way out, so that such a run ends too; never a
-// restart and never "go on" where quitting is offered. (Escape and the close box of the real
-// dialogs take the safe answer instead, in the quit confirmation going back: see the library's
-// qvxcui/procedures.cpp.) The resource script lays out the same buttons, in the same order, from
-// the same header.
-constexpr std::array kDialogs{
-    DialogTemplate{IDD_WELCOME, "FInfoDlgProc", false, SZ_TITLE_100, SZ_TEXT_100, kWelcomeButtons,
-                   0, 2},
-    DialogTemplate{IDD_QUIT, "FQuitDlgProc", false, SZ_TITLE_200, SZ_TEXT_200, kQuitButtons, 1, 0},
-    DialogTemplate{IDD_FATAL, "FInfo0DlgProc", false, SZ_TITLE_400, SZ_TEXT_400, kCloseButtons, 0,
-                   0},
-    DialogTemplate{IDD_DEVICES, "FInfoDlgProc", false, SZ_TITLE_600, SZ_TEXT_600, kOkButtons, 0, 0},
-    DialogTemplate{IDD_FINISH, "FInfoDlgProc", false, SZ_TITLE_700, SZ_TEXT_700, kFinishButtons, 1,
-                   1},
-    DialogTemplate{IDD_NOT_REGISTERED, "FInfoDlgProc", false, SZ_TITLE_900, SZ_TEXT_900, kOkButtons,
-                   0, 0},
-    DialogTemplate{IDD_COPYING, "FModelessDlgProc", true, SZ_TITLE_5000, SZ_TEXT_5000, {}, 0, 0},
-    DialogTemplate{IDD_STARTING, "FModelessDlgProc", true, SZ_TITLE_5100, SZ_TEXT_5100, {}, 0, 0},
-    DialogTemplate{IDD_WINDOWS_DIR, "FInfo0DlgProc", false, SZ_TITLE_6400, SZ_TEXT_6400,
-                   kWindowsDirButtons, 0, 1},
+enum Kind { kKindMODAL, kKindGAUGE, kKindNOTE };
+
+// A dialog of the layout with its own run of buttons, which stand together in the layout.
+// Without a default (or cancel) button the first one stands for it.
+constexpr DialogTemplate MakeDialog(UINT id, const char* procedure, Kind kind, const char* title,
+                                    const char* text) {
+    size_t first = 0;
+    while (first < std::size(kPlaces) && kPlaces[first].idDlg != id) {
+        ++first;
+    }
+    size_t count = 0;
+    size_t defaultButton = 0;
+    size_t cancelButton = 0;
+    for (; first + count < std::size(kPlaces) && kPlaces[first + count].idDlg == id; ++count) {
+        if (kPlaces[first + count].role & kRoleDEFAULT) {
+            defaultButton = count;
+        }
+        if (kPlaces[first + count].role & kRoleCANCEL) {
+            cancelButton = count;
+        }
+    }
+    return DialogTemplate{id,
+                          procedure,
+                          kind != kKindMODAL,
+                          title,
+                          text,
+                          std::span<const Button>(kButtons + first, count),
+                          defaultButton,
+                          cancelButton};
+}
+
+// Every dialog of the layout, in id order.
+constexpr DialogTemplate kDialogs[] = {
+#define QVX_WORD(id, word)
+#define QVX_DIALOG(id, procedure, kind, title, text)                                               \
+    MakeDialog(id, #procedure, kKind##kind, title, text),
+#define QVX_BUTTON(dialog, id, label, role)
+#include "qvxcui/layout.h"
+#undef QVX_WORD
+#undef QVX_DIALOG
+#undef QVX_BUTTON
 };
 
 // A modal dialog ends by reporting the pressed button's word.

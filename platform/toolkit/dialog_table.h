@@ -1,8 +1,8 @@
 // The table of the dialog library "qvxcui.dll" (platform/qvxcui): the frame bitmap, every dialog
 // of setup (title, text, buttons and their words) and, for the host build, which has no DLL to
 // load, stand-ins for its exported procedures that report a word through the symbol "DLGEVENT".
-// The table is laid out the way the library's resource script lists dialogs; the window build
-// uses its buttons' words too.
+// The table is read from the dialog layout (qvxcui/layout.h), from which the build also generates
+// the library's resource script; the window build uses its buttons' words too.
 #pragma once
 
 #include "qvxcui/resource.h"
@@ -27,11 +27,36 @@ inline constexpr const char* kEventCancel = SZ_EVENT_CANCEL;     // 132
 inline constexpr const char* kEventExit = SZ_EVENT_EXIT;         // 157
 inline constexpr const char* kEventRestart = SZ_EVENT_RESTART;   // 151
 
-// Control ids of the buttons, one per event word (the same ids in a resource script).
+// Control ids of the buttons, one per event word (the same ids in the resource script).
 inline constexpr UINT kIdContinue = IDC_CONTINUE;
 inline constexpr UINT kIdCancel = IDC_CANCEL;
 inline constexpr UINT kIdExit = IDC_EXIT;
 inline constexpr UINT kIdRestart = IDC_RESTART;
+
+// Each button id and its event word, from the dialog layout (qvxcui/layout.h).
+struct ButtonWord {
+    UINT idControl;
+    const char* event;
+};
+inline constexpr ButtonWord kButtonWords[] = {
+#define QVX_WORD(id, word) {id, word},
+#define QVX_DIALOG(id, procedure, kind, title, text)
+#define QVX_BUTTON(dialog, id, label, role)
+#include "qvxcui/layout.h"
+#undef QVX_WORD
+#undef QVX_DIALOG
+#undef QVX_BUTTON
+};
+
+// The event word of a button id, or null when no button has that id.
+constexpr const char* WordOf(UINT idControl) {
+    for (const ButtonWord& button : kButtonWords) {
+        if (button.idControl == idControl) {
+            return button.event;
+        }
+    }
+    return nullptr;
+}
 
 struct Button {
     UINT idControl;

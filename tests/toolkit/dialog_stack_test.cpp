@@ -3,7 +3,6 @@
 #include "toolkit_fixture.h"
 
 #include <fstream>
-#include <map>
 #include <new>
 #include <sstream>
 #include <stdexcept>
@@ -69,67 +68,6 @@ TEST_F(DialogTest, LibraryOffersTheEventsSetupActsOn) {
 
 // The Windows build's resource script lays out each dialog of the table: its id, title and text,
 // and the table's buttons in the table's order, the default one as DEFPUSHBUTTON.
-TEST_F(DialogTest, ResourceScriptHasTheTablesDialogsAndButtons) {
-    std::string dir = std::string(SOUNDSETUP_SOURCE_DIR) + "/platform/qvxcui/";
-    std::map<std::string, std::string> macros; // name -> value as written
-    std::istringstream header(testsupport::ReadHostFile(dir + "resource.h"));
-    for (std::string line; std::getline(header, line);) {
-        std::istringstream words(line);
-        std::string define, name, value;
-        if (words >> define >> name && define == "#define" &&
-            std::getline(words >> std::ws, value)) {
-            macros[name] = value;
-        }
-    }
-    auto text = [&](const std::string& name) {
-        std::string value = macros[name];
-        return value.size() >= 2 ? value.substr(1, value.size() - 2) : value;
-    };
-    // Dialog id -> the lines of its block.
-    std::map<UINT, std::vector<std::string>> blocks;
-    std::istringstream script(testsupport::ReadHostFile(dir + "qvxcui.rc"));
-    std::vector<std::string>* block = nullptr;
-    for (std::string line; std::getline(script, line);) {
-        std::istringstream words(line);
-        std::string name, keyword;
-        words >> name >> keyword;
-        if (keyword == "DIALOG") {
-            block = &blocks[static_cast<UINT>(std::stoul(macros.at(name)))];
-        } else if (block && !line.empty()) {
-            block->push_back(line);
-        }
-    }
-    ASSERT_EQ(blocks.size(), qvxcui::Dialogs().size());
-    for (const qvxcui::DialogTemplate& dialog : qvxcui::Dialogs()) {
-        SCOPED_TRACE(dialog.id);
-        std::vector<std::string> buttons; // "label id default"
-        std::string caption, body;
-        for (const std::string& line : blocks[dialog.id]) {
-            std::istringstream words(line);
-            std::string keyword, first, second;
-            words >> keyword >> first >> second;
-            auto bare = [](std::string word) { return word.substr(0, word.find(',')); };
-            if (keyword == "CAPTION") {
-                caption = text(first);
-            } else if (keyword == "LTEXT") {
-                body = text(bare(first));
-            } else if (keyword == "PUSHBUTTON" || keyword == "DEFPUSHBUTTON") {
-                buttons.push_back(text(bare(first)) + " " + macros[bare(second)] + " " +
-                                  (keyword == "DEFPUSHBUTTON" ? "default" : "-"));
-            }
-        }
-        EXPECT_EQ(caption, dialog.title);
-        EXPECT_EQ(body, dialog.text);
-        std::vector<std::string> expected;
-        for (size_t i = 0; i < dialog.buttons.size(); ++i) {
-            expected.push_back(std::string(dialog.buttons[i].label) + " " +
-                               std::to_string(dialog.buttons[i].idControl) + " " +
-                               (i == dialog.defaultButton ? "default" : "-"));
-        }
-        EXPECT_EQ(buttons, expected);
-    }
-}
-
 TEST_F(DialogTest, AnswersAreTakenInOrderThenDefaultContinue) {
     std::string cmd = testsupport::UseAnswers(image, "100=CANCEL, EXIT ,CONTINUE\n"
                                                      "200=CONTINUE ; go back once\n");

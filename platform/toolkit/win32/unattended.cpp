@@ -6,8 +6,7 @@
 #include "toolkit/win32/unattended.h"
 
 #include "qvxcui/resource.h"
-
-#include <iterator>
+#include "toolkit/dialog_table.h"
 
 namespace toolkit {
 namespace {
@@ -22,14 +21,10 @@ HMODULE g_library = nullptr;             // qvxcui.dll, whose dialogs are answer
 
 // The button of the dialog that carries the word, or null when it has none.
 HWND ButtonCarrying(HWND dialog, const std::string& word, int& id) {
-    constexpr UINT kIds[] = {qvxcui::kIdContinue, qvxcui::kIdCancel, qvxcui::kIdExit,
-                             qvxcui::kIdRestart};
-    constexpr const char* kWords[] = {qvxcui::kEventContinue, qvxcui::kEventCancel,
-                                      qvxcui::kEventExit, qvxcui::kEventRestart};
-    for (size_t i = 0; i < std::size(kIds); ++i) {
-        HWND control = GetDlgItem(dialog, static_cast<int>(kIds[i]));
-        if (control && word == kWords[i]) {
-            id = static_cast<int>(kIds[i]);
+    for (const qvxcui::ButtonWord& button : qvxcui::kButtonWords) {
+        HWND control = GetDlgItem(dialog, static_cast<int>(button.idControl));
+        if (control && word == button.event) {
+            id = static_cast<int>(button.idControl);
             return control;
         }
     }
