@@ -1,4 +1,5 @@
-# The Windows builds: SETUP.EXE, the dialog library qvxcui.dll and the sample driver TONEBAY.DLL.
+# The Windows builds: SETUP.EXE, the installer toolkit SNDSTF.DLL, the dialog library qvxcui.dll
+# and the sample driver TONEBAY.DLL.
 # Linked statically, so that no compiler runtime DLL has to go on the install disk.
 enable_language(RC)
 add_compile_options(-Wall -Wextra -Werror)
@@ -49,13 +50,11 @@ add_subdirectory(driver)
 add_subdirectory(modem)
 add_subdirectory(setup setup_flow)
 
-# SETUP.EXE: setup's own WinMain, exporting FSetSymbolValue for the dialog procedures.
-set(SETUP_EXPORTS ${CMAKE_SOURCE_DIR}/platform/toolkit/win32/setup.def)
+# SETUP.EXE: setup's own WinMain, on the toolkit DLL.
 set(SETUP_RESOURCES ${CMAKE_SOURCE_DIR}/platform/toolkit/win32/setup.rc)
-add_executable(setup WIN32 ${SETUP_EXPORTS} ${SETUP_RESOURCES})
+add_executable(setup WIN32 ${SETUP_RESOURCES})
 target_include_directories(setup PRIVATE ${CMAKE_SOURCE_DIR}/platform)
 target_link_libraries(setup PRIVATE setup_flow win32_platform)
-target_link_options(setup PRIVATE ${SETUP_EXPORTS})
 set_target_properties(setup PROPERTIES OUTPUT_NAME SETUP SUFFIX .EXE)
 # WinMain lives in setup's library: ask for it before the C runtime's start-up code does.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)

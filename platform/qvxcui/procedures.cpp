@@ -1,18 +1,15 @@
 // The dialog procedures that qvxcui.dll exports. Each reports how the user left its dialog by
-// putting the button's word into the symbol "DLGEVENT" through the toolkit that SETUP.EXE
-// exports, then ends the dialog; everything else is left to the dialog manager.
+// putting the button's word into the symbol "DLGEVENT" through the toolkit DLL, then ends the
+// dialog; everything else is left to the dialog manager.
 #include "qvxcui/resource.h"
 
+#include <toolkit.h>
 #include <windows.h>
 
 namespace {
 
-using SetSymbolValue = BOOL(WINAPI*)(LPCSTR, LPCSTR);
-
 BOOL Report(LPCSTR szWord) {
-    SetSymbolValue set = reinterpret_cast<SetSymbolValue>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), "FSetSymbolValue")));
-    return set != nullptr && set("DLGEVENT", szWord);
+    return FSetSymbolValue("DLGEVENT", szWord);
 }
 
 // What Escape and the close box answer: never a restart, never going on past a question.

@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Checks the built 32-bit Windows files without running them, as the loaders of Windows NT 3.51
-and NT 4.0 would take them: the machine, the subsystem, the exported names, every imported DLL
-and function against what each system ships (nt351-imports.txt, nt40-imports.txt), and the
-resources: dialog templates NT 3.51 reads (no extended templates, no DS_CENTER, which it
-ignores) and icons it can draw. SETUPAPI.DLL is loaded at run time by SETUP.EXE, never
-imported, so that it starts on NT 3.51 too.
+"""Checks the built 32-bit Windows files (SETUP.EXE, the toolkit SNDSTF.DLL, qvxcui.dll,
+TONEBAY.DLL) without running them, as the loaders of Windows NT 3.51 and NT 4.0 would take them:
+the machine, the subsystem, the exported names, every imported DLL and function against what each
+system ships (nt351-imports.txt, nt40-imports.txt), and the resources: dialog templates NT 3.51
+reads (no extended templates, no DS_CENTER, which it ignores) and icons it can draw. SETUPAPI.DLL
+is loaded at run time by SETUP.EXE, never imported, so that it starts on NT 3.51 too.
 
     check_pe.py BUILD_DIR      prints what each file imports; exit 1 on any failed check
 """
@@ -66,6 +66,15 @@ SYSTEMS = [Listing("Windows NT 3.51", "nt351-imports.txt"),
 # file, is a DLL, names it must export, DLLs it must not import statically, carries an icon
 EXPECTED = [
     ("SETUP.EXE", False, [], ["setupapi.dll"], True),
+    # The toolkit: its C interface under the plain names SETUP.EXE and qvxcui.dll import.
+    ("SNDSTF.DLL", True,
+     ["InitializeFrame", "HwndFrame", "HinstFrame", "FInitializeInstall", "FSetBitmap",
+      "TerminateFrame", "TerminateInstall", "FOpenInf", "FDoDialogExt", "FKillNDialogs",
+      "CbGetSymbolValue", "FSetSymbolValue", "DoMsgBox", "HShowWaitCursor", "FRestoreCursor",
+      "ResetCopyList", "FAddSectionFilesToCopyList", "FAddToBillboardList", "ProSetPos",
+      "GrcCopyFilesInCopyList", "FCreateProgManGroup", "FShowProgManGroup",
+      "FCreateProgManItem", "LLogSetupEvent", "FRestartAllowed", "UExitCode"],
+     ["setupapi.dll"], False),
     ("qvxcui.dll", True,
      ["FInfoDlgProc", "FInfo0DlgProc", "FQuitDlgProc", "FModelessDlgProc"], [], False),
     ("TONEBAY.DLL", True, ["DriverProc"], [], False),

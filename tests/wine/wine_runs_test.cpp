@@ -479,7 +479,7 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     // The real programs replace the host's stand-ins; the driver reads the same TONEBAY.INI
     // beside itself in both runs.
-    for (const char* name : {"SETUP.EXE", "qvxcui.dll", "TONEBAY.DLL"})
+    for (const char* name : {"SETUP.EXE", "SNDSTF.DLL", "qvxcui.dll", "TONEBAY.DLL"})
         fs::copy_file(kWin32Dir / name, stage / "A" / name, fs::copy_options::overwrite_existing);
     // Wine's SETUPAPI stops the process in calls the modem installation makes: the test one
     // beside SETUP.EXE, loaded before Wine's, carries them.
@@ -558,7 +558,7 @@ class WineRuns : public testing::TestWithParam<Scenario> {};
 TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
     const Scenario& row = GetParam();
     std::string missing =
-        MissingForWine({"SETUP.EXE", "qvxcui.dll", "TONEBAY.DLL", "wine/regdump.exe",
+        MissingForWine({"SETUP.EXE", "SNDSTF.DLL", "qvxcui.dll", "TONEBAY.DLL", "wine/regdump.exe",
                         "wine/exitcode.exe", "wine/SETUPAPI.DLL"});
     if (!missing.empty())
         GTEST_SKIP() << "no run under Wine: " << missing;
