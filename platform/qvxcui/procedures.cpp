@@ -1,6 +1,7 @@
 // The dialog procedures that qvxcui.dll exports. Each reports how the user left its dialog by
 // putting the button's word into the symbol "DLGEVENT" through the toolkit DLL, then ends the
 // dialog; everything else is left to the dialog manager.
+#include "qvxcui/button_words.h"
 #include "qvxcui/resource.h"
 
 #include <toolkit.h>
@@ -18,33 +19,13 @@ enum class Escape {
     kGoBack, // the quit confirmation: back to setup, since quitting is the step that loses work
 };
 
-// Each button's word, from the dialog layout.
-struct ButtonWord {
-    UINT id;
-    LPCSTR word;
-};
-constexpr ButtonWord kButtonWords[] = {
-#define QVX_WORD(id, word) {id, word},
-#define QVX_DIALOG(id, procedure, kind, title, text)
-#define QVX_BUTTON(dialog, id, label, role)
-#include "qvxcui/layout.h"
-#undef QVX_WORD
-#undef QVX_DIALOG
-#undef QVX_BUTTON
-};
-
 // The word of a button; null for a control that is no button of the library.
 LPCSTR WordOf(HWND hwnd, UINT id, Escape escape) {
     if (id == IDCANCEL) {
         return escape == Escape::kLeave && GetDlgItem(hwnd, IDC_EXIT) ? SZ_EVENT_EXIT
                                                                       : SZ_EVENT_CONTINUE;
     }
-    for (const ButtonWord& button : kButtonWords) {
-        if (button.id == id) {
-            return button.word;
-        }
-    }
-    return nullptr;
+    return qvxcui::WordOf(id);
 }
 
 // Windows NT 3.51 ignores DS_CENTER: the dialog is centred on the setup frame here, or on the

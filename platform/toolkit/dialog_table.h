@@ -5,6 +5,7 @@
 // the library's resource script; the window build uses its buttons' words too.
 #pragma once
 
+#include "qvxcui/button_words.h"
 #include "qvxcui/resource.h"
 
 #include <windows.h>
@@ -32,31 +33,6 @@ inline constexpr UINT kIdContinue = IDC_CONTINUE;
 inline constexpr UINT kIdCancel = IDC_CANCEL;
 inline constexpr UINT kIdExit = IDC_EXIT;
 inline constexpr UINT kIdRestart = IDC_RESTART;
-
-// Each button id and its event word, from the dialog layout (qvxcui/layout.h).
-struct ButtonWord {
-    UINT idControl;
-    const char* event;
-};
-inline constexpr ButtonWord kButtonWords[] = {
-#define QVX_WORD(id, word) {id, word},
-#define QVX_DIALOG(id, procedure, kind, title, text)
-#define QVX_BUTTON(dialog, id, label, role)
-#include "qvxcui/layout.h"
-#undef QVX_WORD
-#undef QVX_DIALOG
-#undef QVX_BUTTON
-};
-
-// The event word of a button id, or null when no button has that id.
-constexpr const char* WordOf(UINT idControl) {
-    for (const ButtonWord& button : kButtonWords) {
-        if (button.idControl == idControl) {
-            return button.event;
-        }
-    }
-    return nullptr;
-}
 
 struct Button {
     UINT idControl;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 namespace winemu {
 void DetachDeletedKey(RegKey& key); // registry.cpp
@@ -114,20 +116,28 @@ size_t Depth(const RegKey& key) {
     return depth;
 }
 
-// Windows' limits on a subkey path below from: no name over 255 characters, no key over 512
-// levels deep. Checked before anything is made, so that a refused path leaves no key behind and
-// nothing is written that the next boot would refuse.
-LONG CheckLimits(const RegKey& from, std::string_view subKey, UINT codePage) {
-    size_t depth = Depth(from);
+// The key names of a subkey path, empty ones (doubled or trailing backslashes) left out.
+std::vector<std::string_view> KeyNames(std::string_view subKey, UINT codePage) {
+    std::vector<std::string_view> names;
     size_t start = 0;
     while (start < subKey.size()) {
         size_t end = winemu::FindSeparator(codePage, subKey, start);
         std::string_view part = subKey.substr(start, end - start);
         start = end + 1;
-        if (part.empty())
-            continue;
-        if (winemu::CharCount(codePage, part) > winemu::kMaxKeyNameChars ||
-            ++depth > winemu::kMaxKeyDepth)
+        if (!part.empty())
+            names.push_back(part);
+    }
+    return names;
+}
+
+// Windows' limits on a subkey path below from: no name over 255 characters, no key over 512
+// levels deep. Checked before anything is made, so that a refused path leaves no key behind and
+// nothing is written that the next boot would refuse.
+LONG CheckLimits(const RegKey& from, const std::vector<std::string_view>& names, UINT codePage) {
+    if (Depth(from) + names.size() > winemu::kMaxKeyDepth)
+        return ERROR_INVALID_PARAMETER;
+    for (std::string_view name : names) {
+        if (winemu::CharCount(codePage, name) > winemu::kMaxKeyNameChars)
             return ERROR_INVALID_PARAMETER;
     }
     return ERROR_SUCCESS;
@@ -142,15 +152,10 @@ LONG Walk(const std::shared_ptr<RegKey>& from, std::string_view subKey, bool cre
         return ERROR_BAD_PATHNAME;
     std::shared_ptr<RegKey> key = from;
     const UINT codePage = Current().Config().codePage; // a 0x5C trail byte is no separator
-    if (LONG limits = CheckLimits(*from, subKey, codePage); limits != ERROR_SUCCESS)
+    const std::vector<std::string_view> names = KeyNames(subKey, codePage);
+    if (LONG limits = CheckLimits(*from, names, codePage); limits != ERROR_SUCCESS)
         return limits;
-    size_t start = 0;
-    while (start < subKey.size()) {
-        size_t end = winemu::FindSeparator(codePage, subKey, start);
-        std::string_view part = subKey.substr(start, end - start);
-        start = end + 1;
-        if (part.empty())
-            continue;
+    for (std::string_view part : names) {
         auto it = key->subkeys.find(part);
         if (it != key->subkeys.end()) {
             key = it->second;
