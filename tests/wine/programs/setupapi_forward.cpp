@@ -1,11 +1,13 @@
 // SETUPAPI.DLL for the runs under Wine only (never shipped): Wine's SETUPAPI stops the process in
 // SetupDiSelectOEMDrv and the driver-install-params calls. This DLL, put beside SETUP.EXE, takes
-// their place on a route that Wine does carry out, and hands every other call to Wine's own.
+// their place on a route that Wine does carry out, and hands every other call to Wine's own. Its
+// SetupDiSelectOEMDrv asks for the disk in a real dialog, as Windows does.
 #define _SETUPAPI_
 #include <windows.h>
 #include <setupapi.h>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -31,6 +33,8 @@ template <class Fn> Fn* Real(const char* szName) {
 // The INF file that the program last asked the class of: the one it installs from.
 char g_szInfPath[MAX_PATH];
 
+GUID g_classGuid; // the class of that INF file
+
 // The driver install parameters as the program last set them (one device is installed a run).
 SP_DRVINSTALL_PARAMS g_drvInstallParams = {sizeof(SP_DRVINSTALL_PARAMS), 0, 0, 0, 0};
 
@@ -46,6 +50,141 @@ BOOL FCheckDrvParams(PSP_DRVINFO_DATA_A pDrvInfo, PSP_DRVINSTALL_PARAMS pParams)
     return TRUE;
 }
 
+// ---------------------------------------------------------------------------------------------
+// "Install From Disk": a modal dialog over the caller's window, the folder to copy from in an
+// edit field (suggested: the folder of the INF whose class was asked for), OK and Cancel. A folder
+// that holds no INF file of the device's class is refused in a message box over the dialog, which
+// then asks again.
+
+constexpr WORD kIdFolder = 1001;
+
+// The INF file of the folder whose class is the device's; false when there is none.
+bool FFindClassInf(const char* szFolder, char* szInf, size_t cbInf) {
+    char szPattern[MAX_PATH];
+    size_t cch = std::strlen(szFolder);
+    const char* szSep = cch > 0 && szFolder[cch - 1] == '\\' ? "" : "\\";
+    if (cch + 8 >= sizeof(szPattern))
+        return false;
+    std::strcpy(szPattern, szFolder);
+    std::strcat(szPattern, szSep);
+    std::strcat(szPattern, "*.inf");
+    WIN32_FIND_DATAA find;
+    HANDLE hFind = FindFirstFileA(szPattern, &find);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    bool fFound = false;
+    do {
+        if (cch + std::strlen(szSep) + std::strlen(find.cFileName) >= cbInf)
+            continue;
+        std::strcpy(szInf, szFolder);
+        std::strcat(szInf, szSep);
+        std::strcat(szInf, find.cFileName);
+        GUID guid;
+        char szClass[64];
+        fFound = Real<decltype(SetupDiGetINFClassA)>("SetupDiGetINFClassA")(
+                     szInf, &guid, szClass, sizeof(szClass), nullptr) &&
+                 IsEqualGUID(guid, g_classGuid);
+    } while (!fFound && FindNextFileA(hFind, &find));
+    FindClose(hFind);
+    return fFound;
+}
+
+struct Prompt {
+    char szFolder[MAX_PATH];
+    char szInf[MAX_PATH];
+};
+
+INT_PTR CALLBACK PromptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Prompt* pPrompt = reinterpret_cast<Prompt*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    switch (msg) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        SetDlgItemTextA(hwnd, kIdFolder, reinterpret_cast<Prompt*>(lParam)->szFolder);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(hwnd, IDCANCEL);
+            return TRUE;
+        }
+        if (LOWORD(wParam) != IDOK)
+            return FALSE;
+        GetDlgItemTextA(hwnd, kIdFolder, pPrompt->szFolder, sizeof(pPrompt->szFolder));
+        if (!FFindClassInf(pPrompt->szFolder, pPrompt->szInf, sizeof(pPrompt->szInf))) {
+            MessageBoxA(hwnd, "This folder holds no information about the device.",
+                        "Install From Disk", MB_OK | MB_ICONEXCLAMATION);
+            return TRUE;
+        }
+        EndDialog(hwnd, IDOK);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// A dialog template in memory: its header, then each item on a DWORD boundary.
+class DialogTemplate {
+  public:
+    DialogTemplate(const char* szTitle, short cx, short cy, WORD cItems) {
+        Dword(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);
+        Dword(0);
+        m_words.push_back(cItems);
+        for (short n : {short(0), short(0), cx, cy})
+            m_words.push_back(static_cast<WORD>(n));
+        m_words.push_back(0); // no menu
+        m_words.push_back(0); // the dialog class
+        Text(szTitle);
+        m_words.push_back(8);
+        Text("MS Sans Serif");
+    }
+    void Item(WORD wClass, WORD id, DWORD style, short x, short y, short cx, short cy,
+              const char* szText) {
+        if (m_words.size() % 2 != 0)
+            m_words.push_back(0);
+        Dword(style | WS_CHILD | WS_VISIBLE);
+        Dword(0);
+        for (short n : {x, y, cx, cy})
+            m_words.push_back(static_cast<WORD>(n));
+        m_words.push_back(id);
+        m_words.push_back(0xFFFF);
+        m_words.push_back(wClass);
+        Text(szText);
+        m_words.push_back(0); // no creation data
+    }
+    LPCDLGTEMPLATEA Get() const { return reinterpret_cast<LPCDLGTEMPLATEA>(m_words.data()); }
+
+  private:
+    void Dword(DWORD dw) {
+        m_words.push_back(LOWORD(dw));
+        m_words.push_back(HIWORD(dw));
+    }
+    void Text(const char* sz) {
+        while (*sz)
+            m_words.push_back(static_cast<WORD>(static_cast<unsigned char>(*sz++)));
+        m_words.push_back(0);
+    }
+    std::vector<WORD> m_words;
+};
+
+// The folder the user gives, or false when the prompt is cancelled.
+bool FAskForDisk(HWND hwndParent, Prompt& prompt) {
+    std::strcpy(prompt.szFolder, g_szInfPath);
+    char* pchSlash = std::strrchr(prompt.szFolder, '\\');
+    if (pchSlash != nullptr)
+        pchSlash[pchSlash == prompt.szFolder + 2 ? 1 : 0] = '\0'; // "A:\" keeps its backslash
+    DialogTemplate dialog("Install From Disk", 240, 80, 4);
+    dialog.Item(0x0082, 0xFFFF, SS_LEFT, 8, 8, 224, 20,
+                "Insert the manufacturer's disk, then choose OK. Copy the files from:");
+    dialog.Item(0x0081, kIdFolder, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 32, 224, 12, "");
+    dialog.Item(0x0080, IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, 120, 56, 54, 14, "OK");
+    dialog.Item(0x0080, IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, 178, 56, 54, 14, "Cancel");
+    HMODULE hmodSelf = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&PromptProc), &hmodSelf);
+    return DialogBoxIndirectParamA(hmodSelf, dialog.Get(), hwndParent, PromptProc,
+                                   reinterpret_cast<LPARAM>(&prompt)) == IDOK;
+}
+
 } // namespace
 
 extern "C" {
@@ -54,8 +193,11 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
                                 DWORD ClassNameSize, PDWORD RequiredSize) {
     if (InfName != nullptr && std::strlen(InfName) < sizeof(g_szInfPath))
         std::strcpy(g_szInfPath, InfName);
-    return Real<decltype(SetupDiGetINFClassA)>("SetupDiGetINFClassA")(InfName, ClassGuid, ClassName,
-                                                                      ClassNameSize, RequiredSize);
+    BOOL fOk = Real<decltype(SetupDiGetINFClassA)>("SetupDiGetINFClassA")(
+        InfName, ClassGuid, ClassName, ClassNameSize, RequiredSize);
+    if (fOk && ClassGuid != nullptr)
+        g_classGuid = *ClassGuid;
+    return fOk;
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent) {
@@ -117,12 +259,16 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
         InstallFunction, DeviceInfoSet, DeviceInfoData);
 }
 
-// Selects the driver that the INF file offers for the device: the device's hardware ID is the
-// middle part of its instance ID (ROOT\QVMDM_0001\0000), the driver search is pointed at that one
-// INF, and the best compatible driver is taken, as Wine can.
+// Selects the driver of the disk the user names: the device's hardware ID is the middle part of
+// its instance ID (ROOT\QVMDM_0001\0000), the driver search is pointed at the folder's INF file
+// of the device's class, and the best compatible driver is taken, as Wine can.
 BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
                                 PSP_DEVINFO_DATA DeviceInfoData) {
-    (void)hwndParent;
+    Prompt prompt = {};
+    if (!FAskForDisk(hwndParent, prompt)) {
+        SetLastError(ERROR_CANCELLED);
+        return FALSE;
+    }
     char szInstanceId[MAX_PATH];
     if (!Real<decltype(SetupDiGetDeviceInstanceIdA)>("SetupDiGetDeviceInstanceIdA")(
             DeviceInfoSet, DeviceInfoData, szInstanceId, sizeof(szInstanceId), nullptr))
@@ -146,7 +292,7 @@ BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
     params.cbSize = sizeof(params);
     if (!SetupDiGetDeviceInstallParamsA(DeviceInfoSet, DeviceInfoData, &params))
         return FALSE;
-    std::strcpy(params.DriverPath, g_szInfPath);
+    std::strcpy(params.DriverPath, prompt.szInf);
     params.Flags |= DI_ENUMSINGLEINF;
     if (!SetupDiSetDeviceInstallParamsA(DeviceInfoSet, DeviceInfoData, &params))
         return FALSE;
