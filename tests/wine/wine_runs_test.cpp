@@ -34,6 +34,7 @@ const fs::path kSourceDir = SOUNDSETUP_SOURCE_DIR;
 const fs::path kWin32Dir = SOUNDSETUP_WIN32_DIR;
 const fs::path kWineCache = SOUNDSETUP_WINE_CACHE;
 const fs::path kWine = "/usr/lib/wine/wine"; // Debian's 32-bit loader (wine32:i386)
+const fs::path kWineSetupApi = "/usr/lib/i386-linux-gnu/wine/i386-windows/setupapi.dll";
 
 // Differences that are Wine's, not setup's, each with its reason. Where the host run puts a file
 // under `host` (a path prefix; %WINDIR% is the image's Windows directory), the Wine run puts it
@@ -302,6 +303,9 @@ const Scenario kScenarios[] = {
      kModemFailed, 3010, "/log:C:\\SETUP.LOG /norestart"},
     {"ModemFolderRefusedDeployed", "nt40-modem", kNoModemFolder, nullptr, "", nullptr, nullptr,
      kModemFailed, 3010, kDeploy},
+    // A file named SETUPAPI.DLL beside SETUP.EXE is not the device installer: the system's is.
+    {"SetupApiOnTheDisk", "nt40-modem", nullptr, nullptr, "", "SETUPAPI.DLL", "not a DLL",
+     kModemComplete, 0},
     {"ModemPromptCancelled", "nt40-modem", "[Answers]\n9000=CANCEL\n", nullptr, "", nullptr,
      nullptr, kModemFailed, 0, kDeploy},
     // Nothing serves PROGMAN (a job run as a service, a logon script ahead of the shell): the
@@ -502,14 +506,21 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     for (const char* name : {"SETUP.EXE", "SNDSTF.DLL", "qvxcui.dll", "TONEBAY.DLL"})
         fs::copy_file(kWin32Dir / name, stage / "A" / name, fs::copy_options::overwrite_existing);
     // Wine's SETUPAPI stops the process in calls the modem installation makes: the test one
-    // beside SETUP.EXE, loaded before Wine's, carries them.
+    // carries them. Setup loads it from the system directory, where it takes the place of Wine's
+    // for SETUP.EXE alone (Wine's goes beside it under another name, for it to call).
     const bool modemDisk =
         fs::exists(kSourceDir / "machines" / row.machine / "drives" / "A" / "QVMODEM.INF");
-    if (modemDisk)
-        fs::copy_file(kWin32Dir / "wine" / "SETUPAPI.DLL", stage / "A" / "SETUPAPI.DLL",
-                      fs::copy_options::overwrite_existing);
+    if (modemDisk) {
+        fs::create_directories(stage / "system32");
+        fs::copy_file(kWin32Dir / "wine" / "SETUPAPI.DLL", stage / "system32" / "setupapi.dll");
+        fs::copy_file(kWineSetupApi, stage / "system32" / "winesetupapi.dll");
+    }
     std::ofstream(stage / "import.reg", std::ios::binary)
-        << StagedRegistry(image / "registry.reg", row.registry);
+        << StagedRegistry(image / "registry.reg", row.registry)
+        << (modemDisk
+                ? "\n[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\SETUP.EXE\\DllOverrides]\n"
+                  "\"setupapi\"=\"native\"\n"
+                : "");
     const std::string version =
         IniValue(image / "machine.ini", "Version") == "3.51" ? "nt351" : "nt40";
 
@@ -522,7 +533,7 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     if (AnyDevice(image / "machine.ini"))
         command += " --sound";
     if (modemDisk)
-        command += " --overrides setupapi=n,b";
+        command += " --system32 " + Quote((stage / "system32").string());
     command += " --regdump " + Quote((kWin32Dir / "wine" / "regdump.exe").string());
     for (const std::string& key : keys)
         command += " --dump " + Quote(key);

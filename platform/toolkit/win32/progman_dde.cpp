@@ -104,17 +104,16 @@ BOOL CALLBACK CountGroupWindow(HWND hwnd, LPARAM lParam) {
 }
 
 // Explorer opens the group's folder window a moment after it has carried out the command, in
-// front of setup. Setup waits for it (messages sent to its windows are still answered). Program
-// Manager shows the group inside its own window: nothing comes, and the wait ends after a few
-// seconds.
-void WaitForShellWindows(std::string_view group) {
-    constexpr DWORD kLongestMs = 3000; // the shell is slow to start a folder window
-    constexpr DWORD kSettledMs = 300;  // no further window of the group comes
+// front of setup. Setup waits for it (messages sent to its windows are still answered), at most
+// longestMs: the shell is slow to start a folder window. Program Manager shows the group inside
+// its own window: nothing comes, and the wait ends then.
+void WaitForShellWindows(std::string_view group, DWORD longestMs) {
+    constexpr DWORD kSettledMs = 300; // no further window of the group comes
     DWORD start = GetTickCount();
     DWORD lastNew = start;
     GroupWindows windows{std::string(group)};
     int seen = 0;
-    while (GetTickCount() - start < kLongestMs) {
+    while (GetTickCount() - start < longestMs) {
         windows.count = 0;
         EnumWindows(CountGroupWindow, reinterpret_cast<LPARAM>(&windows));
         if (windows.count > seen) {
@@ -143,8 +142,9 @@ bool CreateGroup(std::string_view group, bool unseen) {
     }
     if (unseen) {
         // Explorer opens the new group's window whatever it is told: a silent run closes it, so
-        // that nothing is left on the screen.
-        WaitForShellWindows(group);
+        // that nothing is left on the screen. Windows NT 3.51's shell is Program Manager, which
+        // opens none.
+        WaitForShellWindows(group, LOBYTE(LOWORD(GetVersion())) >= 4 ? 10000 : 3000);
         GroupWindows windows{std::string(group), 0, true};
         EnumWindows(CountGroupWindow, reinterpret_cast<LPARAM>(&windows));
     }
@@ -155,7 +155,7 @@ bool ShowGroup(HWND frame, std::string_view group, std::string_view command) {
     if (!ProgmanExecute("[ShowGroup(" + DdeArgument(group) + "," + std::string(command) + ",1)]")) {
         return false;
     }
-    WaitForShellWindows(group);
+    WaitForShellWindows(group, 3000);
     SetForegroundWindow(frame); // setup's next dialog is not hidden behind the group
     return true;
 }

@@ -92,8 +92,11 @@ LRESULT CALLBACK MessageBoxHook(int code, WPARAM wParam, LPARAM lParam) {
         char className[16] = "";
         GetClassNameA(box, className, sizeof className);
         HINSTANCE owner = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(box, GWLP_HINSTANCE));
-        if (lstrcmpA(className, "#32770") == 0 && (!g_library || owner != g_library) &&
-            !FolderField(box) && !GetPropA(box, kAnswered)) {
+        if (FolderField(box) && GetPropA(box, kPromptAnswered)) {
+            // The prompt given its folder is up again: asked once, it is cancelled now.
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        } else if (lstrcmpA(className, "#32770") == 0 && (!g_library || owner != g_library) &&
+                   !FolderField(box) && !GetPropA(box, kAnswered)) {
             SetPropA(box, kAnswered, box); // once, however often it is activated
             LRESULT id = SendMessageA(box, DM_GETDEFID, 0, 0);
             WORD button = HIWORD(id) == DC_HASDEFID ? LOWORD(id) : IDCANCEL;

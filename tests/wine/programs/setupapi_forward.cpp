@@ -1,24 +1,25 @@
 // SETUPAPI.DLL for the runs under Wine only (never shipped): Wine's SETUPAPI stops the process in
-// SetupDiSelectOEMDrv and the driver-install-params calls. This DLL, put beside SETUP.EXE, takes
-// their place on a route that Wine does carry out, and hands every other call to Wine's own. Its
-// SetupDiSelectOEMDrv asks for the disk in a real dialog, as Windows does.
+// SetupDiSelectOEMDrv and the driver-install-params calls. This DLL, put in the system directory
+// in place of Wine's (for SETUP.EXE only), takes their place on a route that Wine does carry out,
+// and hands every other call to Wine's own. Its SetupDiSelectOEMDrv asks for the disk in a real
+// dialog, as Windows does.
 #define _SETUPAPI_
 #include <windows.h>
 #include <setupapi.h>
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
-// Wine's SETUPAPI, loaded by its full path so that it is not this DLL again.
+// Wine's SETUPAPI, which the run puts beside this DLL under another name (this DLL takes its
+// place in the system directory, where setup loads it from).
 HMODULE HmodReal() {
     static HMODULE hmod = [] {
         char szPath[MAX_PATH];
         UINT cch = GetSystemDirectoryA(szPath, sizeof(szPath));
-        if (cch == 0 || cch + sizeof("\\setupapi.dll") > sizeof(szPath))
+        if (cch == 0 || cch + sizeof("\\winesetupapi.dll") > sizeof(szPath))
             return static_cast<HMODULE>(nullptr);
-        std::strcat(szPath, "\\setupapi.dll");
+        std::strcat(szPath, "\\winesetupapi.dll");
         return LoadLibraryA(szPath);
     }();
     return hmod;
@@ -56,6 +57,7 @@ BOOL FCheckDrvParams(PSP_DRVINFO_DATA_A pDrvInfo, PSP_DRVINSTALL_PARAMS pParams)
 // that holds no INF file of the device's class is refused in a message box over the dialog, which
 // then asks again.
 
+constexpr WORD kIdPrompt = 100; // setupapi_forward.rc
 constexpr WORD kIdFolder = 1001;
 
 // The INF file of the folder whose class is the device's; false when there is none.
@@ -121,68 +123,18 @@ INT_PTR CALLBACK PromptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
 }
 
-// A dialog template in memory: its header, then each item on a DWORD boundary.
-class DialogTemplate {
-  public:
-    DialogTemplate(const char* szTitle, short cx, short cy, WORD cItems) {
-        Dword(DS_MODALFRAME | DS_SETFONT | WS_POPUP | WS_CAPTION | WS_SYSMENU);
-        Dword(0);
-        m_words.push_back(cItems);
-        for (short n : {short(0), short(0), cx, cy})
-            m_words.push_back(static_cast<WORD>(n));
-        m_words.push_back(0); // no menu
-        m_words.push_back(0); // the dialog class
-        Text(szTitle);
-        m_words.push_back(8);
-        Text("MS Sans Serif");
-    }
-    void Item(WORD wClass, WORD id, DWORD style, short x, short y, short cx, short cy,
-              const char* szText) {
-        if (m_words.size() % 2 != 0)
-            m_words.push_back(0);
-        Dword(style | WS_CHILD | WS_VISIBLE);
-        Dword(0);
-        for (short n : {x, y, cx, cy})
-            m_words.push_back(static_cast<WORD>(n));
-        m_words.push_back(id);
-        m_words.push_back(0xFFFF);
-        m_words.push_back(wClass);
-        Text(szText);
-        m_words.push_back(0); // no creation data
-    }
-    LPCDLGTEMPLATEA Get() const { return reinterpret_cast<LPCDLGTEMPLATEA>(m_words.data()); }
-
-  private:
-    void Dword(DWORD dw) {
-        m_words.push_back(LOWORD(dw));
-        m_words.push_back(HIWORD(dw));
-    }
-    void Text(const char* sz) {
-        while (*sz)
-            m_words.push_back(static_cast<WORD>(static_cast<unsigned char>(*sz++)));
-        m_words.push_back(0);
-    }
-    std::vector<WORD> m_words;
-};
-
 // The folder the user gives, or false when the prompt is cancelled.
 bool FAskForDisk(HWND hwndParent, Prompt& prompt) {
     std::strcpy(prompt.szFolder, g_szInfPath);
     char* pchSlash = std::strrchr(prompt.szFolder, '\\');
     if (pchSlash != nullptr)
         pchSlash[pchSlash == prompt.szFolder + 2 ? 1 : 0] = '\0'; // "A:\" keeps its backslash
-    DialogTemplate dialog("Install From Disk", 240, 80, 4);
-    dialog.Item(0x0082, 0xFFFF, SS_LEFT, 8, 8, 224, 20,
-                "Insert the manufacturer's disk, then choose OK. Copy the files from:");
-    dialog.Item(0x0081, kIdFolder, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 8, 32, 224, 12, "");
-    dialog.Item(0x0080, IDOK, BS_DEFPUSHBUTTON | WS_TABSTOP, 120, 56, 54, 14, "OK");
-    dialog.Item(0x0080, IDCANCEL, BS_PUSHBUTTON | WS_TABSTOP, 178, 56, 54, 14, "Cancel");
     HMODULE hmodSelf = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
                            GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                        reinterpret_cast<LPCSTR>(&PromptProc), &hmodSelf);
-    return DialogBoxIndirectParamA(hmodSelf, dialog.Get(), hwndParent, PromptProc,
-                                   reinterpret_cast<LPARAM>(&prompt)) == IDOK;
+    return DialogBoxParamA(hmodSelf, MAKEINTRESOURCEA(kIdPrompt), hwndParent, PromptProc,
+                           reinterpret_cast<LPARAM>(&prompt)) == IDOK;
 }
 
 } // namespace
