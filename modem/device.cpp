@@ -22,7 +22,9 @@ static_assert(sizeof(SP_DRVINSTALL_PARAMS) == 20, "SP_DRVINSTALL_PARAMS");
 #define DI_FLAGS_MODEM (DI_SHOWOEM | DI_PROPERTIES_CHANGE | DI_QUIETINSTALL | DI_NOFILECOPY)
 
 // The device installer lives in "SETUPAPI.DLL", which Windows NT 3.51 may lack: setup loads it
-// only for this step, and its absence is a failed installation like any other.
+// only for this step, and its absence is a failed installation like any other. It is loaded
+// from the system directory by its full path: a bare name is looked for in the program's folder
+// and the current directory first, where anyone may have put a file of that name.
 #define SZ_SETUPAPI "SETUPAPI.DLL"
 #define C_SETUPAPI_REQUIRED 12
 #define C_SETUPAPI_ENTRIES 13
@@ -152,6 +154,16 @@ static BOOL FInstallIntoList(HDEVINFO hDevInfo, HWND hwnd) {
     return TRUE;
 }
 
+static HMODULE HmodLoadSetupApi(void) {
+    CHAR szPath[MAX_PATH];
+    UINT cch = GetSystemDirectoryA(szPath, MAX_PATH);
+
+    if (cch == 0 || cch + 1 + sizeof(SZ_SETUPAPI) > MAX_PATH)
+        return NULL;
+    lstrcatA(szPath, "\\" SZ_SETUPAPI);
+    return LoadLibraryA(szPath);
+}
+
 BOOL FInstallModemDevice(HWND hwnd) {
     HMODULE hmodSetupApi = NULL;
     HDEVINFO hDevInfo = INVALID_HANDLE_VALUE;
@@ -159,7 +171,7 @@ BOOL FInstallModemDevice(HWND hwnd) {
     BOOL fResult = FALSE;
 
     szModemDriverKey[0] = '\0';
-    hmodSetupApi = LoadLibraryA(SZ_SETUPAPI);
+    hmodSetupApi = HmodLoadSetupApi();
     if (hmodSetupApi == NULL)
         return FALSE;
     if (!FResolveSetupApi(hmodSetupApi))

@@ -7,6 +7,8 @@
 #include <toolkit.h>
 #include <windows.h>
 
+#include <string>
+
 namespace {
 
 BOOL Report(LPCSTR szWord) {
@@ -31,9 +33,10 @@ LPCSTR WordOf(HWND hwnd, UINT id, Escape escape) {
 // Windows NT 3.51 ignores DS_CENTER: the dialog is centred on the setup frame here, or on the
 // work area when the frame is minimized, and kept on the screen.
 void CentreOnOwner(HWND hwnd) {
-    RECT area;
-    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) { // NT 3.51 has no work area
-        SetRect(&area, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    RECT work = {};
+    if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0) && !IsRectEmpty(&work)) {
+        area = work; // else the screen: NT 3.51 has no work area
     }
     RECT around = area;
     HWND owner = GetWindow(hwnd, GW_OWNER);
@@ -55,10 +58,14 @@ void CentreOnOwner(HWND hwnd) {
 
 // The dialog comes up centred, in front of whatever another program opened meanwhile (Program
 // Manager's group window), with the focus on its default button, so that Enter takes the safe
-// answer. FALSE: the focus is set here.
+// answer. A dialog over a hidden frame (a silent run) is never shown: it takes the front from
+// nobody. FALSE: the focus is set here.
 BOOL InitModal(HWND hwnd) {
     CentreOnOwner(hwnd);
-    SetForegroundWindow(hwnd);
+    HWND owner = GetWindow(hwnd, GW_OWNER);
+    if (owner && IsWindowVisible(owner)) {
+        SetForegroundWindow(hwnd);
+    }
     LRESULT defId = SendMessageA(hwnd, DM_GETDEFID, 0, 0);
     HWND button = HIWORD(defId) == DC_HASDEFID ? GetDlgItem(hwnd, LOWORD(defId)) : nullptr;
     if (!button) {
@@ -80,13 +87,20 @@ INT_PTR ModalProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, Escape esca
         EndDialog(hwnd, Report(szWord) ? IDOK : IDABORT);
         return TRUE;
     }
-    case QVX_ANSWER:
-        // A word no button carries, reported as it stands; only setup's own thread sends it.
-        if (InSendMessage() || wParam != GetCurrentThreadId() || lParam == 0) {
+    case QVX_ANSWER: {
+        // A word no button carries, waiting in the toolkit, reported as it stands; only setup's
+        // own thread says so. Without a waiting word the message is no answer.
+        INT cb = CbGetSymbolValue(QVX_ANSWER_SYMBOL, nullptr, 0);
+        if (InSendMessage() || wParam != GetCurrentThreadId() || lParam != 0 || cb <= 0) {
             return FALSE;
         }
-        EndDialog(hwnd, Report(reinterpret_cast<LPCSTR>(lParam)) ? IDOK : IDABORT);
+        std::string word(static_cast<size_t>(cb) + 1, '\0');
+        CbGetSymbolValue(QVX_ANSWER_SYMBOL, word.data(), cb + 1);
+        word.resize(static_cast<size_t>(cb));
+        FSetSymbolValue(QVX_ANSWER_SYMBOL, ""); // taken once
+        EndDialog(hwnd, Report(word.c_str()) ? IDOK : IDABORT);
         return TRUE;
+    }
     default:
         return FALSE;
     }

@@ -24,10 +24,12 @@
 #define IDC_TEXT 110
 #define IDC_GAUGE 111
 
-/* Sent to a dialog with an answer word that no button carries (WPARAM: the id of the sending
-   thread, which must be the dialog's own; LPARAM: the word, LPCSTR); the procedure reports the
-   word as it stands and ends the dialog. WM_APP + 1. */
+/* Sent to a dialog when an answer word that no button carries waits in the symbol
+   QVX_ANSWER_SYMBOL (WPARAM: the id of the sending thread, which must be the dialog's own; LPARAM:
+   0). The procedure takes the word, reports it as it stands and ends the dialog. No pointer goes
+   in the message: any program on the desktop can post one. WM_APP + 1. */
 #define QVX_ANSWER 0x8001
+#define QVX_ANSWER_SYMBOL "QVX_ANSWER"
 
 /* The words the procedures put into "DLGEVENT". */
 #define SZ_EVENT_CONTINUE "CONTINUE"

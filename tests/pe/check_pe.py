@@ -258,11 +258,64 @@ def check(path, is_dll, exports, forbidden, needs_icon):
     return failures + check_resources(name, pe, needs_icon)
 
 
+# The sources of the shipped files, read for nt351-behaviour.txt; the host build's own are not.
+SHIPPED_SOURCES = ["setup", "driver", "modem", "platform/toolkit", "platform/qvxcui",
+                   "platform/tonebay"]
+NOT_SHIPPED = ["platform/toolkit/host"]
+
+
+def without_comments(text):
+    """The C or C++ text less its comments, each line kept in its place."""
+    text = re.sub(r"/\*.*?\*/", lambda m: "\n" * m.group(0).count("\n"), text, flags=re.S)
+    return re.sub(r"//[^\n]*", "", text)
+
+
+def check_nt351_behaviour(source_dir):
+    """Each name of nt351-behaviour.txt used only as its rule allows."""
+    failures, rules = [], []
+    listing = "nt351-behaviour.txt"
+    with open(os.path.join(HERE, listing)) as lines:
+        for number, line in enumerate(lines, 1):
+            entry, _, source = line.partition("#")
+            words = entry.split()
+            if not words:
+                continue
+            if len(words) < 2 or words[1] not in ("never", "fallback") or not source.strip() or (
+                    words[1] == "fallback") != (len(words) > 2):
+                failures.append("%s:%d: not an entry: %s" % (listing, number, line.strip()))
+                continue
+            rules.append((words[0], words[1], words[2:]))
+    for top in SHIPPED_SOURCES:
+        for folder, _, files in os.walk(os.path.join(source_dir, top)):
+            relative = os.path.relpath(folder, source_dir).replace(os.sep, "/")
+            if any(relative == skip or relative.startswith(skip + "/") for skip in NOT_SHIPPED):
+                continue
+            for file_name in sorted(files):
+                if not file_name.endswith((".c", ".cpp", ".h", ".rc")):
+                    continue
+                path = relative + "/" + file_name
+                with open(os.path.join(source_dir, path), errors="replace") as source:
+                    code = without_comments(source.read()).splitlines()
+                for number, text in enumerate(code, 1):
+                    for name, rule, allowed in rules:
+                        if not re.search(r"\b%s\b" % name, text):
+                            continue
+                        if rule == "never":
+                            failures.append("%s:%d: uses %s, which Windows NT 3.51 lacks (%s)" %
+                                            (path, number, name, listing))
+                        elif path not in allowed or not re.search(r"\bif \(.*\b%s\b" % name,
+                                                                  text):
+                            failures.append("%s:%d: uses %s outside the checked call that %s "
+                                            "allows" % (path, number, name, listing))
+    return failures
+
+
 def main(argv):
     if len(argv) != 2:
         print(__doc__.strip(), file=sys.stderr)
         return 2
     failures = [problem for system in SYSTEMS for problem in system.problems]
+    failures += check_nt351_behaviour(os.path.dirname(os.path.dirname(HERE)))
     for file_name, is_dll, exports, forbidden, needs_icon in EXPECTED:
         failures += check(os.path.join(argv[1], file_name), is_dll, exports, forbidden,
                           needs_icon)

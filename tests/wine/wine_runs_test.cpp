@@ -34,6 +34,7 @@ const fs::path kSourceDir = SOUNDSETUP_SOURCE_DIR;
 const fs::path kWin32Dir = SOUNDSETUP_WIN32_DIR;
 const fs::path kWineCache = SOUNDSETUP_WINE_CACHE;
 const fs::path kWine = "/usr/lib/wine/wine"; // Debian's 32-bit loader (wine32:i386)
+const fs::path kWineSetupApi = "/usr/lib/i386-linux-gnu/wine/i386-windows/setupapi.dll";
 
 // Differences that are Wine's, not setup's, each with its reason. Where the host run puts a file
 // under `host` (a path prefix; %WINDIR% is the image's Windows directory), the Wine run puts it
@@ -209,6 +210,8 @@ struct Scenario {
     unsigned exitCode;        // of both runs, whole
     const char* options = ""; // more of the command line: "/log:C:\\NAME" (the log both runs
                               // keep and are compared by), /norestart, /silent (nothing shown)
+    bool noShell = false;     // no Program Manager or Explorer serves PROGMAN (the host's
+                              // program groups fail)
 };
 
 void PrintTo(const Scenario& row, std::ostream* out) {
@@ -219,10 +222,13 @@ const char kUserMidiMap[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Multimedia\\MIDIMap";
 
 const char kComplete[] = "5100 100 5000 700";
-// The modem's device installer asks for the disk ("Install From Disk", 9000) on the host. Wine's
-// SetupDiSelectOEMDrv is only a stub; the test SETUPAPI takes the INF's own folder unasked, which
-// is the answer the host's prompt takes by default.
+// The modem's device installer asks for the disk ("Install From Disk", 9000) in both runs (Wine's
+// SetupDiSelectOEMDrv is only a stub: the test SETUPAPI's prompt is a real dialog).
 const char kModemComplete[] = "5100 100 5000 9000 700";
+const char kModemFailed[] = "5100 100 5000 9000 700 box:Modem isn't installed correctly. You may "
+                            "install Modem by Control Panel.";
+// A folder without the modem INF: the device installer refuses it and asks again.
+const char kNoModemFolder[] = "[Answers]\n700=RESTART\n9000=A:\\NOWHERE\n";
 const char kRestart[] = "[Answers]\n100=CONTINUE\n700=RESTART\n";
 const char kDeploy[] = "/log:C:\\SETUP.LOG /norestart /silent";
 const char kGarbledModemInf[] = "[Manufacturer]\nMfg="
@@ -292,6 +298,20 @@ const Scenario kScenarios[] = {
      "5100 100 200", 1602, kDeploy},
     {"DeploymentAnswersFitNoDialog", "nt40", "[Answers]\n100=CONTINUE\n123=CONTINUE\n", nullptr, "",
      nullptr, nullptr, "400", 1603, kDeploy},
+    // The "Install From Disk" prompt given its folder by the answers, shown or not, or cancelled.
+    {"ModemFolderRefused", "nt40-modem", kNoModemFolder, nullptr, "", nullptr, nullptr,
+     kModemFailed, 3010, "/log:C:\\SETUP.LOG /norestart"},
+    {"ModemFolderRefusedDeployed", "nt40-modem", kNoModemFolder, nullptr, "", nullptr, nullptr,
+     kModemFailed, 3010, kDeploy},
+    // A file named SETUPAPI.DLL beside SETUP.EXE is not the device installer: the system's is.
+    {"SetupApiOnTheDisk", "nt40-modem", nullptr, nullptr, "", "SETUPAPI.DLL", "not a DLL",
+     kModemComplete, 0},
+    {"ModemPromptCancelled", "nt40-modem", "[Answers]\n9000=CANCEL\n", nullptr, "", nullptr,
+     nullptr, kModemFailed, 0, kDeploy},
+    // Nothing serves PROGMAN (a job run as a service, a logon script ahead of the shell): the
+    // program group fails after everything else is installed.
+    {"NoShell", "nt40", nullptr, nullptr, "", nullptr, nullptr, "5100 100 5000 400", 1603, "",
+     true},
 };
 
 // Every key setup may write, read back from Wine even where the host run wrote nothing.
@@ -358,6 +378,9 @@ fs::path StageImage(const Scenario& row, const fs::path& dir) {
         fs::remove(driveA / row.diskFile);
     else if (row.diskFile != nullptr)
         std::ofstream(driveA / row.diskFile, std::ios::binary) << row.diskText;
+    if (row.noShell)
+        std::ofstream(image / "machine.ini", std::ios::app)
+            << "\n[Faults]\nFCreateProgManGroup=*\n";
     if (row.registry[0] != '\0') {
         winemu::Registry registry = winemu::Registry::FromRegText(
             testsupport::ReadHostFile(image / "registry.reg"), "registry.reg");
@@ -450,7 +473,8 @@ struct WineRun {
     std::string output;
     double seconds = 0;        // the whole run: prefix, registry, setup, reading back
     double programSeconds = 0; // setup alone
-    std::string windows;       // each window put on the screen, a line each
+    std::string windows;       // each window put on the screen, a line each, with its program
+    std::string windowsLeft;   // those still on the screen at the end
     std::string log;
 };
 
@@ -482,14 +506,21 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     for (const char* name : {"SETUP.EXE", "SNDSTF.DLL", "qvxcui.dll", "TONEBAY.DLL"})
         fs::copy_file(kWin32Dir / name, stage / "A" / name, fs::copy_options::overwrite_existing);
     // Wine's SETUPAPI stops the process in calls the modem installation makes: the test one
-    // beside SETUP.EXE, loaded before Wine's, carries them.
+    // carries them. Setup loads it from the system directory, where it takes the place of Wine's
+    // for SETUP.EXE alone (Wine's goes beside it under another name, for it to call).
     const bool modemDisk =
         fs::exists(kSourceDir / "machines" / row.machine / "drives" / "A" / "QVMODEM.INF");
-    if (modemDisk)
-        fs::copy_file(kWin32Dir / "wine" / "SETUPAPI.DLL", stage / "A" / "SETUPAPI.DLL",
-                      fs::copy_options::overwrite_existing);
+    if (modemDisk) {
+        fs::create_directories(stage / "system32");
+        fs::copy_file(kWin32Dir / "wine" / "SETUPAPI.DLL", stage / "system32" / "setupapi.dll");
+        fs::copy_file(kWineSetupApi, stage / "system32" / "winesetupapi.dll");
+    }
     std::ofstream(stage / "import.reg", std::ios::binary)
-        << StagedRegistry(image / "registry.reg", row.registry);
+        << StagedRegistry(image / "registry.reg", row.registry)
+        << (modemDisk
+                ? "\n[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\SETUP.EXE\\DllOverrides]\n"
+                  "\"setupapi\"=\"native\"\n"
+                : "");
     const std::string version =
         IniValue(image / "machine.ini", "Version") == "3.51" ? "nt351" : "nt40";
 
@@ -502,11 +533,12 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     if (AnyDevice(image / "machine.ini"))
         command += " --sound";
     if (modemDisk)
-        command += " --overrides setupapi=n,b";
+        command += " --system32 " + Quote((stage / "system32").string());
     command += " --regdump " + Quote((kWin32Dir / "wine" / "regdump.exe").string());
     for (const std::string& key : keys)
         command += " --dump " + Quote(key);
-    command += " --windows -- 'A:\\SETUP.EXE' " + SetupArguments(row);
+    command += std::string(row.noShell ? " --no-shell" : "") + " --windows -- 'A:\\SETUP.EXE' " +
+               SetupArguments(row);
     WineRun run;
     auto start = std::chrono::steady_clock::now();
     int status = Shell(command + " >" + Quote((work / "wine-run.log").string()) + " 2>&1");
@@ -522,6 +554,7 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     run.programSeconds =
         std::atof(testsupport::ReadHostFile(work / "wine" / "program_ms").c_str()) / 1000;
     run.windows = testsupport::ReadHostFile(work / "wine" / "windows");
+    run.windowsLeft = testsupport::ReadHostFile(work / "wine" / "windows-left");
     if (!LogName(row).empty())
         run.log = testsupport::ReadHostFile(work / "wine" / "prefix" / "drive_c" / LogName(row));
 
@@ -587,10 +620,19 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
     EXPECT_FALSE(WineAborted(wine.output)) << wine.output;
     ASSERT_EQ(wine.exitCode, host.exitCode) << wine.output;
 
-    // A silent run shows nothing; any other shows its windows. The log tells the host run's
-    // events, in its order, and ends with the exit code.
+    // A silent run shows no window of its own and leaves nothing on the screen (the shell opens a
+    // window for each new program group, which setup closes); any other shows its windows. The
+    // log tells the host run's events, in its order, and ends with the exit code.
     const bool silent = std::string(row.options).find("/silent") != std::string::npos;
-    EXPECT_EQ(wine.windows.empty(), silent) << "windows put on the screen:\n" << wine.windows;
+    if (silent) {
+        std::istringstream shown(wine.windows);
+        for (std::string window; std::getline(shown, window);)
+            EXPECT_NE(window.find("class \"explorer.exe\""), std::string::npos)
+                << "a silent run put a window on the screen: " << window;
+        EXPECT_EQ(wine.windowsLeft, "") << "left on the screen after a silent run";
+    } else {
+        EXPECT_FALSE(wine.windows.empty()) << "no window put on the screen";
+    }
     std::string windowsDirectory = IniValue(image / "machine.ini", "WindowsDirectory");
     if (windowsDirectory.empty())
         windowsDirectory = "C:\\WINNT";

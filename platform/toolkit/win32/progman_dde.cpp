@@ -11,9 +11,44 @@ namespace toolkit::progman {
 namespace {
 
 constexpr DWORD kDdeTimeoutMs = 30000;
+// A shell that is still starting (a logon script that races it) answers within this.
+constexpr DWORD kConnectLongestMs = 5000;
+constexpr DWORD kConnectRetryMs = 250;
 
 HDDEDATA CALLBACK DdeCallback(UINT, UINT, HCONV, HSZ, HSZ, HDDEDATA, ULONG_PTR, ULONG_PTR) {
     return nullptr; // a client only: nothing to answer, nothing that can throw
+}
+
+// Waits up to ms, answering what is sent to setup's windows and painting them meanwhile; a
+// message for setup's own loop stays in the queue.
+void PumpFor(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < ms; waited = GetTickCount() - start) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms - waited, QS_SENDMESSAGE | QS_PAINT);
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // answers what was sent, takes nothing
+        while (PeekMessageA(&msg, nullptr, WM_PAINT, WM_PAINT, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+// A conversation with whoever serves PROGMAN (Program Manager, or Explorer); a shell that is not
+// up yet is asked again for a few seconds. Null when none answered: why is in the log.
+HCONV ConnectToShell(DWORD instance, HSZ service) {
+    DWORD start = GetTickCount();
+    while (true) {
+        if (HCONV conversation = DdeConnect(instance, service, service, nullptr)) {
+            return conversation;
+        }
+        UINT error = DdeGetLastError(instance);
+        if (error != DMLERR_NO_CONV_ESTABLISHED || GetTickCount() - start >= kConnectLongestMs) {
+            Log("no Program Manager or Explorer answered PROGMAN (DDE error " +
+                std::to_string(error) + "): the program group cannot be made");
+            return nullptr;
+        }
+        PumpFor(kConnectRetryMs);
+    }
 }
 
 // One Program Manager command, e.g. "[CreateGroup(Mixer,1)]"; true when it was carried out.
@@ -24,7 +59,7 @@ bool ProgmanExecute(const std::string& command) {
     }
     bool ok = false;
     HSZ service = DdeCreateStringHandleA(instance, "PROGMAN", CP_WINANSI);
-    HCONV conversation = service ? DdeConnect(instance, service, service, nullptr) : nullptr;
+    HCONV conversation = service ? ConnectToShell(instance, service) : nullptr;
     if (conversation) {
         std::string data = command;
         HDDEDATA result = DdeClientTransaction(reinterpret_cast<LPBYTE>(data.data()),
@@ -45,6 +80,7 @@ bool ProgmanExecute(const std::string& command) {
 struct GroupWindows {
     std::string group;
     int count = 0;
+    bool close = false; // each is asked to close
 };
 
 BOOL CALLBACK CountGroupWindow(HWND hwnd, LPARAM lParam) {
@@ -60,22 +96,24 @@ BOOL CALLBACK CountGroupWindow(HWND hwnd, LPARAM lParam) {
                      (text.size() > group.size() && text[text.size() - group.size() - 1] == '\\' &&
                       NameEquals(text.substr(text.size() - group.size()), group));
         windows->count += named ? 1 : 0;
+        if (named && windows->close) {
+            PostMessageA(hwnd, WM_CLOSE, 0, 0);
+        }
     }
     return TRUE;
 }
 
 // Explorer opens the group's folder window a moment after it has carried out the command, in
-// front of setup. Setup waits for it (messages sent to its windows are still answered) and
-// takes the front back, so that its next dialog is not hidden. Program Manager shows the group
-// inside its own window: nothing comes, and the wait ends after a few seconds.
-void TakeFrontBackFromShell(HWND frame, std::string_view group) {
-    constexpr DWORD kLongestMs = 3000; // the shell is slow to start a folder window
-    constexpr DWORD kSettledMs = 300;  // no further window of the group comes
+// front of setup. Setup waits for it (messages sent to its windows are still answered), at most
+// longestMs: the shell is slow to start a folder window. Program Manager shows the group inside
+// its own window: nothing comes, and the wait ends then.
+void WaitForShellWindows(std::string_view group, DWORD longestMs) {
+    constexpr DWORD kSettledMs = 300; // no further window of the group comes
     DWORD start = GetTickCount();
     DWORD lastNew = start;
     GroupWindows windows{std::string(group)};
     int seen = 0;
-    while (GetTickCount() - start < kLongestMs) {
+    while (GetTickCount() - start < longestMs) {
         windows.count = 0;
         EnumWindows(CountGroupWindow, reinterpret_cast<LPARAM>(&windows));
         if (windows.count > seen) {
@@ -84,11 +122,8 @@ void TakeFrontBackFromShell(HWND frame, std::string_view group) {
         } else if (seen > 0 && GetTickCount() - lastNew >= kSettledMs) {
             break;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_SENDMESSAGE);
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE); // answers what was sent, takes nothing
+        PumpFor(50);
     }
-    SetForegroundWindow(frame);
 }
 
 // An argument of a Program Manager command: quoted unless it carries quotes of its own.
@@ -101,15 +136,27 @@ std::string DdeArgument(std::string_view text) {
 
 } // namespace
 
-bool CreateGroup(std::string_view group) {
-    return ProgmanExecute("[CreateGroup(" + DdeArgument(group) + ",1)]");
+bool CreateGroup(std::string_view group, bool unseen) {
+    if (!ProgmanExecute("[CreateGroup(" + DdeArgument(group) + ",1)]")) {
+        return false;
+    }
+    if (unseen) {
+        // Explorer opens the new group's window whatever it is told: a silent run closes it, so
+        // that nothing is left on the screen. Windows NT 3.51's shell is Program Manager, which
+        // opens none.
+        WaitForShellWindows(group, LOBYTE(LOWORD(GetVersion())) >= 4 ? 10000 : 3000);
+        GroupWindows windows{std::string(group), 0, true};
+        EnumWindows(CountGroupWindow, reinterpret_cast<LPARAM>(&windows));
+    }
+    return true;
 }
 
 bool ShowGroup(HWND frame, std::string_view group, std::string_view command) {
     if (!ProgmanExecute("[ShowGroup(" + DdeArgument(group) + "," + std::string(command) + ",1)]")) {
         return false;
     }
-    TakeFrontBackFromShell(frame, group);
+    WaitForShellWindows(group, 3000);
+    SetForegroundWindow(frame); // setup's next dialog is not hidden behind the group
     return true;
 }
 

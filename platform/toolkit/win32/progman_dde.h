@@ -8,8 +8,9 @@
 
 namespace toolkit::progman {
 
-// A common group (seen by every user of the machine); true when it was made.
-bool CreateGroup(std::string_view group);
+// A common group (seen by every user of the machine); true when it was made. Unseen: the window
+// the shell opens for it is closed again.
+bool CreateGroup(std::string_view group, bool unseen);
 // Shows the group with Program Manager's show command, then gives the front back to the frame.
 bool ShowGroup(HWND frame, std::string_view group, std::string_view command);
 // Adds an item to the group made or shown last.

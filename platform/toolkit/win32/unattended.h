@@ -9,13 +9,14 @@ namespace toolkit {
 
 // From the start of an unattended run to the end of the process: every dialog that comes up is
 // seen as it is initialised. A message box that is not the toolkit's is logged, and in a silent
-// run answered with its default button before it is shown.
-void WatchDialogs();
+// run answered with its default button before it is shown. False when the watch cannot be set.
+bool WatchDialogs();
 // The toolkit's own message box comes next: it is logged already.
 void ToolkitBoxComing();
 // From now on every message box of setup's thread is answered with its default button; the
-// dialogs of the library named by SetDialogLibrary are answered with their words instead.
-void AnswerMessageBoxes();
+// dialogs of the library named by SetDialogLibrary are answered with their words instead, and
+// the system raises no box of its own. False when the boxes cannot be answered.
+bool AnswerMessageBoxes();
 // The dialog library loaded (or null once it is freed).
 void SetDialogLibrary(HMODULE library);
 

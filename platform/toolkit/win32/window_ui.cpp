@@ -83,9 +83,18 @@ LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 class WindowScreen : public Ui {
   public:
-    void RunBegun() override { WatchDialogs(); }
+    void RunBegun() override {
+        unanswerable_.clear();
+        if (!WatchDialogs()) {
+            Unanswerable("SetWindowsHookExA(WH_CALLWNDPROC)");
+        }
+    }
 
     HWND OpenFrame() override {
+        if (!unanswerable_.empty()) {
+            Log(unanswerable_); // the log is open now
+            return nullptr;     // an unattended run would wait on a dialog nobody answers
+        }
         instance_ = GetModuleHandleA(nullptr);
         // The first COMCTL32 of Windows NT 4.0 has no InitCommonControlsEx; this call
         // registers the progress bar there and everywhere since.
@@ -102,9 +111,10 @@ class WindowScreen : public Ui {
         RegisterClassA(&frameClass); // a second frame finds the class registered
         // The frame covers the work area, as setup frames do, and comes up the way the program
         // was started (minimized from a shortcut that says so).
-        RECT area;
-        if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) { // NT 3.51 has no work area
-            SetRect(&area, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+        RECT area = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+        RECT work = {};
+        if (SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0) && !IsRectEmpty(&work)) {
+            area = work; // else the screen: NT 3.51 has no work area
         }
         frame_ = CreateWindowExA(0, kFrameClass, "", WS_OVERLAPPEDWINDOW, area.left, area.top,
                                  area.right - area.left, area.bottom - area.top, nullptr, nullptr,
@@ -120,7 +130,11 @@ class WindowScreen : public Ui {
         return frame_;
     }
 
-    void AnswerEveryMessageBox() override { AnswerMessageBoxes(); }
+    void AnswerEveryMessageBox() override {
+        if (!AnswerMessageBoxes()) {
+            Unanswerable("SetWindowsHookExA(WH_CBT)");
+        }
+    }
 
     HINSTANCE FrameInstance() override { return instance_; }
 
@@ -251,7 +265,7 @@ class WindowScreen : public Ui {
     bool MakeGroup(std::string_view group, std::string& folder) override {
         folder.clear(); // Program Manager decides where its groups live
         // A common group, seen by every user of the machine, as on the host build.
-        return progman::CreateGroup(group);
+        return progman::CreateGroup(group, Silent());
     }
 
     bool ShowGroup(std::string_view group, std::string_view command, std::string& folder) override {
@@ -271,9 +285,29 @@ class WindowScreen : public Ui {
     }
 
   private:
+    // Without its hooks an unattended run cannot answer its dialogs: the frame does not come up,
+    // and setup ends through its failure path, the log saying why.
+    void Unanswerable(const char* call) {
+        DWORD error = GetLastError();
+        unanswerable_ = "setup cannot answer its dialogs: " + std::string(call) +
+                        " failed (error " + std::to_string(error) + ")";
+    }
+
+    // The dialog library is the one beside SETUP.EXE, named by its full path: a bare name is
+    // looked up in the current directory too, which NT 3.51 and 4.0 search before the system's.
+    static std::string BesideProgram(std::string_view name) {
+        char path[MAX_PATH];
+        DWORD cch = GetModuleFileNameA(nullptr, path, sizeof path);
+        if (cch == 0 || cch >= sizeof path) {
+            return ""; // loads nothing: the library cannot be found
+        }
+        std::string full(path, cch);
+        return full.substr(0, full.find_last_of("\\/:") + 1) + std::string(name);
+    }
+
     HMODULE Library() {
         if (!library_) {
-            std::string name(qvxcui::kLibraryName);
+            std::string name = BesideProgram(qvxcui::kLibraryName);
             // A damaged file is reported here, not in a system box nobody answers.
             UINT mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
             library_ = LoadLibraryA(name.c_str());
@@ -320,6 +354,7 @@ class WindowScreen : public Ui {
     HMODULE library_ = nullptr;
     HWND gauge_ = nullptr;
     bool libraryFaultShown_ = false;
+    std::string unanswerable_; // why an unattended run cannot answer its dialogs
 };
 
 } // namespace

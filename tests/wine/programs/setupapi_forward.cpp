@@ -1,6 +1,8 @@
 // SETUPAPI.DLL for the runs under Wine only (never shipped): Wine's SETUPAPI stops the process in
-// SetupDiSelectOEMDrv and the driver-install-params calls. This DLL, put beside SETUP.EXE, takes
-// their place on a route that Wine does carry out, and hands every other call to Wine's own.
+// SetupDiSelectOEMDrv and the driver-install-params calls. This DLL, put in the system directory
+// in place of Wine's (for SETUP.EXE only), takes their place on a route that Wine does carry out,
+// and hands every other call to Wine's own. Its SetupDiSelectOEMDrv asks for the disk in a real
+// dialog, as Windows does.
 #define _SETUPAPI_
 #include <windows.h>
 #include <setupapi.h>
@@ -9,14 +11,15 @@
 
 namespace {
 
-// Wine's SETUPAPI, loaded by its full path so that it is not this DLL again.
+// Wine's SETUPAPI, which the run puts beside this DLL under another name (this DLL takes its
+// place in the system directory, where setup loads it from).
 HMODULE HmodReal() {
     static HMODULE hmod = [] {
         char szPath[MAX_PATH];
         UINT cch = GetSystemDirectoryA(szPath, sizeof(szPath));
-        if (cch == 0 || cch + sizeof("\\setupapi.dll") > sizeof(szPath))
+        if (cch == 0 || cch + sizeof("\\winesetupapi.dll") > sizeof(szPath))
             return static_cast<HMODULE>(nullptr);
-        std::strcat(szPath, "\\setupapi.dll");
+        std::strcat(szPath, "\\winesetupapi.dll");
         return LoadLibraryA(szPath);
     }();
     return hmod;
@@ -30,6 +33,8 @@ template <class Fn> Fn* Real(const char* szName) {
 
 // The INF file that the program last asked the class of: the one it installs from.
 char g_szInfPath[MAX_PATH];
+
+GUID g_classGuid; // the class of that INF file
 
 // The driver install parameters as the program last set them (one device is installed a run).
 SP_DRVINSTALL_PARAMS g_drvInstallParams = {sizeof(SP_DRVINSTALL_PARAMS), 0, 0, 0, 0};
@@ -46,6 +51,92 @@ BOOL FCheckDrvParams(PSP_DRVINFO_DATA_A pDrvInfo, PSP_DRVINSTALL_PARAMS pParams)
     return TRUE;
 }
 
+// ---------------------------------------------------------------------------------------------
+// "Install From Disk": a modal dialog over the caller's window, the folder to copy from in an
+// edit field (suggested: the folder of the INF whose class was asked for), OK and Cancel. A folder
+// that holds no INF file of the device's class is refused in a message box over the dialog, which
+// then asks again.
+
+constexpr WORD kIdPrompt = 100; // setupapi_forward.rc
+constexpr WORD kIdFolder = 1001;
+
+// The INF file of the folder whose class is the device's; false when there is none.
+bool FFindClassInf(const char* szFolder, char* szInf, size_t cbInf) {
+    char szPattern[MAX_PATH];
+    size_t cch = std::strlen(szFolder);
+    const char* szSep = cch > 0 && szFolder[cch - 1] == '\\' ? "" : "\\";
+    if (cch + 8 >= sizeof(szPattern))
+        return false;
+    std::strcpy(szPattern, szFolder);
+    std::strcat(szPattern, szSep);
+    std::strcat(szPattern, "*.inf");
+    WIN32_FIND_DATAA find;
+    HANDLE hFind = FindFirstFileA(szPattern, &find);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return false;
+    bool fFound = false;
+    do {
+        if (cch + std::strlen(szSep) + std::strlen(find.cFileName) >= cbInf)
+            continue;
+        std::strcpy(szInf, szFolder);
+        std::strcat(szInf, szSep);
+        std::strcat(szInf, find.cFileName);
+        GUID guid;
+        char szClass[64];
+        fFound = Real<decltype(SetupDiGetINFClassA)>("SetupDiGetINFClassA")(
+                     szInf, &guid, szClass, sizeof(szClass), nullptr) &&
+                 IsEqualGUID(guid, g_classGuid);
+    } while (!fFound && FindNextFileA(hFind, &find));
+    FindClose(hFind);
+    return fFound;
+}
+
+struct Prompt {
+    char szFolder[MAX_PATH];
+    char szInf[MAX_PATH];
+};
+
+INT_PTR CALLBACK PromptProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Prompt* pPrompt = reinterpret_cast<Prompt*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    switch (msg) {
+    case WM_INITDIALOG:
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        SetDlgItemTextA(hwnd, kIdFolder, reinterpret_cast<Prompt*>(lParam)->szFolder);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            EndDialog(hwnd, IDCANCEL);
+            return TRUE;
+        }
+        if (LOWORD(wParam) != IDOK)
+            return FALSE;
+        GetDlgItemTextA(hwnd, kIdFolder, pPrompt->szFolder, sizeof(pPrompt->szFolder));
+        if (!FFindClassInf(pPrompt->szFolder, pPrompt->szInf, sizeof(pPrompt->szInf))) {
+            MessageBoxA(hwnd, "This folder holds no information about the device.",
+                        "Install From Disk", MB_OK | MB_ICONEXCLAMATION);
+            return TRUE;
+        }
+        EndDialog(hwnd, IDOK);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// The folder the user gives, or false when the prompt is cancelled.
+bool FAskForDisk(HWND hwndParent, Prompt& prompt) {
+    std::strcpy(prompt.szFolder, g_szInfPath);
+    char* pchSlash = std::strrchr(prompt.szFolder, '\\');
+    if (pchSlash != nullptr)
+        pchSlash[pchSlash == prompt.szFolder + 2 ? 1 : 0] = '\0'; // "A:\" keeps its backslash
+    HMODULE hmodSelf = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&PromptProc), &hmodSelf);
+    return DialogBoxParamA(hmodSelf, MAKEINTRESOURCEA(kIdPrompt), hwndParent, PromptProc,
+                           reinterpret_cast<LPARAM>(&prompt)) == IDOK;
+}
+
 } // namespace
 
 extern "C" {
@@ -54,8 +145,11 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
                                 DWORD ClassNameSize, PDWORD RequiredSize) {
     if (InfName != nullptr && std::strlen(InfName) < sizeof(g_szInfPath))
         std::strcpy(g_szInfPath, InfName);
-    return Real<decltype(SetupDiGetINFClassA)>("SetupDiGetINFClassA")(InfName, ClassGuid, ClassName,
-                                                                      ClassNameSize, RequiredSize);
+    BOOL fOk = Real<decltype(SetupDiGetINFClassA)>("SetupDiGetINFClassA")(
+        InfName, ClassGuid, ClassName, ClassNameSize, RequiredSize);
+    if (fOk && ClassGuid != nullptr)
+        g_classGuid = *ClassGuid;
+    return fOk;
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent) {
@@ -117,12 +211,16 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
         InstallFunction, DeviceInfoSet, DeviceInfoData);
 }
 
-// Selects the driver that the INF file offers for the device: the device's hardware ID is the
-// middle part of its instance ID (ROOT\QVMDM_0001\0000), the driver search is pointed at that one
-// INF, and the best compatible driver is taken, as Wine can.
+// Selects the driver of the disk the user names: the device's hardware ID is the middle part of
+// its instance ID (ROOT\QVMDM_0001\0000), the driver search is pointed at the folder's INF file
+// of the device's class, and the best compatible driver is taken, as Wine can.
 BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
                                 PSP_DEVINFO_DATA DeviceInfoData) {
-    (void)hwndParent;
+    Prompt prompt = {};
+    if (!FAskForDisk(hwndParent, prompt)) {
+        SetLastError(ERROR_CANCELLED);
+        return FALSE;
+    }
     char szInstanceId[MAX_PATH];
     if (!Real<decltype(SetupDiGetDeviceInstanceIdA)>("SetupDiGetDeviceInstanceIdA")(
             DeviceInfoSet, DeviceInfoData, szInstanceId, sizeof(szInstanceId), nullptr))
@@ -146,7 +244,7 @@ BOOL WINAPI SetupDiSelectOEMDrv(HWND hwndParent, HDEVINFO DeviceInfoSet,
     params.cbSize = sizeof(params);
     if (!SetupDiGetDeviceInstallParamsA(DeviceInfoSet, DeviceInfoData, &params))
         return FALSE;
-    std::strcpy(params.DriverPath, g_szInfPath);
+    std::strcpy(params.DriverPath, prompt.szInf);
     params.Flags |= DI_ENUMSINGLEINF;
     if (!SetupDiSetDeviceInstallParamsA(DeviceInfoSet, DeviceInfoData, &params))
         return FALSE;

@@ -36,6 +36,12 @@ std::string Event() {
     return event;
 }
 
+UINT ErrorMode() {
+    UINT mode = SetErrorMode(0);
+    SetErrorMode(mode);
+    return mode;
+}
+
 POINT Centre(HWND hwnd) {
     RECT r;
     GetWindowRect(hwnd, &r);
@@ -89,8 +95,10 @@ void ActOn(HWND dialog) {
     POINT frameAt = Centre(HwndFrame());
     Check(labs(dialogAt.x - frameAt.x) <= 2 && labs(dialogAt.y - frameAt.y) <= 2,
           name + ": not centred on the frame");
-    // An answer claiming another thread is refused: the dialog stays up for the key below.
-    SendMessageA(dialog, QVX_ANSWER, GetCurrentThreadId() + 1, reinterpret_cast<LPARAM>("RESTART"));
+    // An answer claiming another thread, or carrying a pointer (any program can post one), is
+    // refused: the dialog stays up for the key below.
+    SendMessageA(dialog, QVX_ANSWER, GetCurrentThreadId() + 1, 0);
+    SendMessageA(dialog, QVX_ANSWER, GetCurrentThreadId(), reinterpret_cast<LPARAM>("RESTART"));
     switch (g_row->key) {
     case Key::kEnter:
         PostMessageA(focus, WM_KEYDOWN, VK_RETURN, 0x001C0001);
@@ -243,6 +251,7 @@ void CheckFrame() {
         CloseHandle(child.hThread);
     }
     Check(iconic == 1, "started minimized, the frame is not");
+    Check(!(ErrorMode() & SEM_FAILCRITICALERRORS), "an interactive run hides the system's boxes");
 }
 
 // Program Manager's group: the shell's window for it is up when the call returns, and the frame
@@ -284,6 +293,7 @@ void CheckUnattended() {
     WritePrivateProfileStringA("Answers", "200", "ODD", path.c_str()); // no button says it
     std::string command = "/answers:" + path;
     Check(InitializeFrame(command.data()) != nullptr, "frame not up with answers");
+    Check(ErrorMode() & SEM_FAILCRITICALERRORS, "an unattended run can wait on a system box");
     HWND frame = HwndFrame();
     Check(FDoDialogExt(frame, "qvxcui.dll", 100, "FInfoDlgProc", "qvxcui.dll", 0, 0) &&
               Event() == "CANCEL",
