@@ -361,6 +361,12 @@ INT RecordCopy(const std::string& target) {
     }
     DWORD attributes = GetFileAttributesA(target.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
+        // Only a file that is surely not there is recorded as new: undoing deletes it.
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            CurrentRecorder().Note("Setup cannot tell whether " + target + " is there.\n");
+            return error ? static_cast<INT>(error) : ERROR_ACCESS_DENIED;
+        }
         return Append({"file", target, "-"}) ? 0 : ERROR_WRITE_FAULT;
     }
     // The file it replaces is kept aside under a name of its own in the system directory.
@@ -606,7 +612,11 @@ Parsed ParseRecord(const std::string& text) {
         parsed.why = "its first line is damaged";
         return parsed;
     }
-    if (std::stoi(std::string(version)) > kRecordVersion) {
+    int versionNumber = 0;
+    for (char c : version) {
+        versionNumber = versionNumber * 10 + (c - '0'); // at most six digits, checked above
+    }
+    if (versionNumber > kRecordVersion) {
         parsed.why = "it was written by a newer setup (version " + std::string(version) + ")";
         return parsed;
     }
@@ -814,6 +824,32 @@ Outcome UndoFile(const Entry& e) {
     return Outcome::Failed;
 }
 
+// A key and everything below it, deepest first.
+LONG DeleteTree(HKEY parent, const std::string& subkey) {
+    HKEY key = nullptr;
+    LONG result = RegOpenKeyExA(parent, subkey.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (result != ERROR_SUCCESS) {
+        return result == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : result;
+    }
+    for (;;) {
+        char name[256];
+        DWORD size = sizeof name;
+        result = RegEnumKeyExA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr);
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+        result = DeleteTree(key, name);
+        if (result != ERROR_SUCCESS) {
+            break;
+        }
+    }
+    RegCloseKey(key);
+    if (result != ERROR_SUCCESS && result != ERROR_NO_MORE_ITEMS) {
+        return result;
+    }
+    return RegDeleteKeyA(parent, subkey.c_str());
+}
+
 // The device goes through the device installer, as the control panel removes one.
 Outcome UndoDevice(const Entry& e) {
     const std::string& id = e.fields[0];
@@ -827,6 +863,7 @@ Outcome UndoDevice(const Entry& e) {
     auto classInstaller =
         As<PfnClassInstaller>(GetProcAddress(setupapi, "SetupDiCallClassInstaller"));
     auto destroyList = As<PfnDestroyList>(GetProcAddress(setupapi, "SetupDiDestroyDeviceInfoList"));
+    auto property = As<PfnProperty>(GetProcAddress(setupapi, "SetupDiGetDeviceRegistryPropertyA"));
     Outcome outcome = Outcome::Failed;
     if (createList && openInfo && classInstaller && destroyList) {
         HDEVINFO set = createList(nullptr, nullptr);
@@ -837,9 +874,26 @@ Outcome UndoDevice(const Entry& e) {
                 if (GetLastError() == static_cast<DWORD>(ERROR_NO_SUCH_DEVINST)) {
                     outcome = Outcome::Done; // gone already
                 }
-            } else if (classInstaller(DIF_REMOVE, set, &data)) {
-                Log("undo: removed the device " + id);
-                outcome = Outcome::Done;
+            } else {
+                char driver[MAX_PATH] = {};
+                DWORD type = 0;
+                if (!property ||
+                    !property(set, &data, SPDRP_DRIVER, &type, reinterpret_cast<PBYTE>(driver),
+                              sizeof driver - 1, nullptr)) {
+                    driver[0] = '\0';
+                }
+                if (classInstaller(DIF_REMOVE, set, &data)) {
+                    Log("undo: removed the device " + id);
+                    outcome = Outcome::Done;
+                    // The driver key goes with the device, as Windows removes one; an installer
+                    // that left it behind has it taken here.
+                    std::string classKey = "SYSTEM\\CurrentControlSet\\Control\\Class\\";
+                    if (driver[0] != '\0' &&
+                        DeleteTree(HKEY_LOCAL_MACHINE, classKey + driver) != ERROR_SUCCESS) {
+                        Log("undo: cannot delete the device's driver key " + classKey + driver);
+                        outcome = Outcome::Failed;
+                    }
+                }
             }
             destroyList(set);
         }

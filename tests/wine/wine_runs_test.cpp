@@ -209,6 +209,8 @@ struct Scenario {
     unsigned exitCode;        // of both runs, whole
     const char* options = ""; // more of the command line: "/log:C:\\NAME" (the log both runs
                               // keep and are compared by), /norestart, /silent (nothing shown)
+    const char* again = nullptr; // more of the command line of a second run on the machine the
+                                 // first left ("/remove"); the row then tells of the second
 };
 
 void PrintTo(const Scenario& row, std::ostream* out) {
@@ -292,6 +294,9 @@ const Scenario kScenarios[] = {
      "5100 100 200", 1602, kDeploy},
     {"DeploymentAnswersFitNoDialog", "nt40", "[Answers]\n100=CONTINUE\n123=CONTINUE\n", nullptr, "",
      nullptr, nullptr, "400", 1603, kDeploy},
+    // Installed, then removed: the machine as it was before, less what Wine keeps of its own.
+    {"RemovedAfterInstall", "nt40-modem", "[Answers]\n100=CONTINUE\n700=CONTINUE\n800=REMOVE\n",
+     nullptr, "", nullptr, nullptr, "800", 0, "", "/remove"},
 };
 
 // Every key setup may write, read back from Wine even where the host run wrote nothing.
@@ -428,9 +433,14 @@ HostRun RunOnHost(const Scenario& row, const fs::path& image, const fs::path& wo
     HostRun run;
     run.before = winemu::Registry::FromRegText(testsupport::ReadHostFile(copy / "registry.reg"),
                                                "registry.reg");
-    run.status = Shell(Quote(SOUNDSETUP_SETUP_EXE) + " --machine " + Quote(copy.string()) +
-                       " --report " + Quote((work / "host.json").string()) + " -- " +
-                       SetupArguments(row) + " >/dev/null 2>&1 </dev/null");
+    auto runSetup = [&](const std::string& more) {
+        return Shell(Quote(SOUNDSETUP_SETUP_EXE) + " --machine " + Quote(copy.string()) +
+                     " --report " + Quote((work / "host.json").string()) + " -- " +
+                     SetupArguments(row) + more + " >/dev/null 2>&1 </dev/null");
+    };
+    run.status = runSetup("");
+    if (row.again)
+        run.status = runSetup(std::string(" ") + row.again);
     run.after = winemu::Registry::FromRegText(testsupport::ReadHostFile(copy / "registry.reg"),
                                               "registry.reg");
     run.report =
@@ -506,6 +516,11 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     command += " --regdump " + Quote((kWin32Dir / "wine" / "regdump.exe").string());
     for (const std::string& key : keys)
         command += " --dump " + Quote(key);
+    if (row.again) {
+        std::istringstream words(SetupArguments(row) + " " + row.again);
+        for (std::string word; words >> word;)
+            command += " --again " + word; // each already quoted where it must be
+    }
     command += " --windows -- 'A:\\SETUP.EXE' " + SetupArguments(row);
     WineRun run;
     auto start = std::chrono::steady_clock::now();
