@@ -7,7 +7,10 @@
 #include <toolkit.h>
 
 #include "driver/driver.h"
+#include "modem/modem.h"
 #include "setup/setup.h"
+
+#include <setupapi.h>
 
 #define SZ_DIALOG_LIBRARY "qvxcui.dll"
 #define SZ_REMOVE_CAPTION "Remove the Sound Board Driver"
@@ -31,6 +34,18 @@ static LPCSTR const rgszSystemFiles[] = {SZ_TONEBAY, "QVHWCTL.DAT", "MIX.EXE",
                                          "DRIVERS\\TONEBAY.SYS"};
 
 #define C_ELEMENTS(rg) (sizeof(rg) / sizeof((rg)[0]))
+
+#define C_MODEM_INSTANCES 10 // root instances of the board's modem looked for, by name
+
+typedef HDEVINFO(WINAPI* PFN_CREATE_LIST)(const GUID*, HWND);
+typedef BOOL(WINAPI* PFN_OPEN_INFO)(HDEVINFO, PCSTR, HWND, DWORD, PSP_DEVINFO_DATA);
+typedef BOOL(WINAPI* PFN_CALL_CLASS_INSTALLER)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
+typedef BOOL(WINAPI* PFN_DESTROY_LIST)(HDEVINFO);
+#define PFN_OF(type, hmod, name) ((type)(void (*)(void))GetProcAddress(hmod, name))
+
+// By name, the model's modem is known by the hardware ID of its INF file, read as at its
+// installation and before the driver's settings, which name the model, are gone.
+static BOOL fModemKnown;
 
 // Whether the value is a text that begins with szPrefix, compared without regard to case.
 static BOOL FValueStartsWith(HKEY hkey, LPCSTR szName, LPCSTR szPrefix) {
@@ -141,6 +156,60 @@ static BOOL FDeleteDriverFiles(BOOL fProbe, INT* pcFound, BOOL* pfRestart) {
     return fOk;
 }
 
+static void NoteModemByName(void) {
+    CHAR szSystemDir[MAX_PATH];
+    UINT cch = GetSystemDirectoryA(szSystemDir, MAX_PATH);
+
+    fModemKnown = FALSE;
+    if (cch == 0 || cch + 1 + CCH_MODEM_INF_NAME_MAX + 1 > CB_MODEM_INF_PATH || !FCheckModem())
+        return;
+    lstrcpyA(szModemInfPath, szSystemDir);
+    lstrcatA(szModemInfPath, "\\");
+    lstrcatA(szModemInfPath, szModemInfName);
+    fModemKnown = FReadModemInf();
+}
+
+// The board's modems through the device installer: root devices named after its hardware ID.
+// Another modem, of another ID, is never looked at. No device installer: no modem to remove.
+static BOOL FRemoveModemsByName(INT* pcFound) {
+    CHAR szInstance[CB_INF_TEXT + 16];
+    SP_DEVINFO_DATA devInfoData;
+    HMODULE hmod;
+    HDEVINFO hDevInfo;
+    BOOL fOk = TRUE;
+    INT i;
+
+    if (!fModemKnown || (hmod = LoadLibraryA("SETUPAPI.DLL")) == NULL)
+        return TRUE;
+    PFN_CREATE_LIST pfnCreate = PFN_OF(PFN_CREATE_LIST, hmod, "SetupDiCreateDeviceInfoList");
+    PFN_OPEN_INFO pfnOpen = PFN_OF(PFN_OPEN_INFO, hmod, "SetupDiOpenDeviceInfoA");
+    PFN_CALL_CLASS_INSTALLER pfnCall =
+        PFN_OF(PFN_CALL_CLASS_INSTALLER, hmod, "SetupDiCallClassInstaller");
+    PFN_DESTROY_LIST pfnDestroy = PFN_OF(PFN_DESTROY_LIST, hmod, "SetupDiDestroyDeviceInfoList");
+    if (pfnCreate == NULL || pfnOpen == NULL || pfnCall == NULL || pfnDestroy == NULL) {
+        FreeLibrary(hmod);
+        return FALSE;
+    }
+    hDevInfo = pfnCreate(NULL, NULL);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        FreeLibrary(hmod);
+        return FALSE;
+    }
+    for (i = 0; i < C_MODEM_INSTANCES; i++) {
+        wsprintfA(szInstance, "ROOT\\%s\\%04d", szHardwareId, i);
+        devInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
+        if (!pfnOpen(hDevInfo, szInstance, NULL, 0, &devInfoData))
+            continue;
+        if (pfnCall(DIF_REMOVE, hDevInfo, &devInfoData))
+            (*pcFound)++;
+        else
+            fOk = FALSE;
+    }
+    pfnDestroy(hDevInfo);
+    FreeLibrary(hmod);
+    return fOk;
+}
+
 // Whether anything of the driver is there to remove, by its names.
 static BOOL FInstalledByName(void) {
     INT cFound = 0;
@@ -172,6 +241,7 @@ static INT GrcRemoveByName(void) {
                              C_ELEMENTS(rgszUserInstallableNames), FALSE, &cFound);
     fOk &= FDeleteListValues("drivers.desc", rgszDescName, 1, TRUE, &cFound);
     fOk &= FDeleteMidiEntries(&cFound);
+    fOk &= FRemoveModemsByName(&cFound);
     fOk &= FDeleteDriverFiles(FALSE, &cFound, &fRestart);
     if (!fOk)
         return UNDO_PARTIAL;
@@ -230,6 +300,8 @@ static BOOL FDriverFilePresent(void) {
     if (cchSystem != 0 && cchSystem < sizeof(szSystemDir)) {
         SetCurrentDirectoryA(szSystemDir);
     }
+    if (fByName)
+        NoteModemByName();
     LONG lAnswer = (LONG)LRemoveDriver();
     wsprintfA(szNote, "driver removal: " SZ_TONEBAY " answered %d", (INT)lAnswer);
     LLogSetupEvent(0, szNote, 0);

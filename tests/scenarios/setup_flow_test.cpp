@@ -878,4 +878,23 @@ TEST(SetupFlow, RemovalKeepsWhatIsNotSetups) {
     EXPECT_TRUE(image.Exists("C:\\WINNT\\system32\\mmdrv.dll"));
 }
 
+// Without a record the modem goes by its hardware ID, with its class subkey; the serial port's
+// settings, which cannot be told from an earlier setting, stay.
+TEST(SetupFlow, RemovalByNameTakesTheBoardsModem) {
+    TestImage image;
+    FromSample(image, "nt40-modem");
+    ASSERT_EQ(ExitCode(RunSetup(image, "/answers:A:\\ANSWERS.INI")), 0u);
+    fs::remove(image.HostPath(kUndoRecord));
+    ChildResult removal = RunSetup(image, UseAnswers(image, "800=REMOVE\n") + " /remove");
+    EXPECT_EQ(ExitCode(removal), 0u);
+    winemu::Registry& reg = removal.after->Reg();
+    EXPECT_EQ(reg.Find("HKLM\\SYSTEM\\CurrentControlSet\\Enum\\ROOT\\QVMDM_0001"), nullptr);
+    EXPECT_EQ(reg.Find("HKLM\\SYSTEM\\CurrentControlSet\\Control\\Class\\"
+                       "{4D36E96D-E325-11CE-BFC1-08002BE10318}\\0000"),
+              nullptr);
+    EXPECT_EQ(
+        reg.GetString("HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports", "COM2:"),
+        "57600,n,8,1");
+}
+
 } // namespace
