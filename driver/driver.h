@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <toolkit.h>
+
 // The driver parameters key, under HKEY_LOCAL_MACHINE (read only).
 #define SZ_DRIVER_PARAMETERS_KEY                                                                   \
     "SYSTEM\\CurrentControlSet\\Services\\TONEBAY\\Parameters\\Device0\\"
@@ -22,5 +24,7 @@ BOOL FFormatCardSection(LPSTR szSection, UINT cbSection, DWORD dwProduct);
 void BuildCardDataPath(LPSTR szPath, UINT cbPath, BOOL fSystemFirst);
 
 LRESULT LInstallDriver(void);
+// The driver's own removal (DRV_REMOVE): its answer, 0 when it could not be opened.
+LRESULT LRemoveDriver(void);
 BOOL FReadCardSettings(void);
 BOOL FRegisterMultimediaDriver(void);

@@ -35,3 +35,16 @@ LRESULT LInstallDriver(void) {
     CloseDriver(hdrvr, 0, 0);
     return lAnswer;
 }
+
+LRESULT LRemoveDriver(void) {
+    static const WCHAR wszDriver[] = {'T', 'O', 'N', 'E', 'B', 'A', 'Y', '.', 'D', 'L', 'L', 0};
+    HDRVR hdrvr;
+    LONG lAnswer;
+
+    hdrvr = OpenDriver(wszDriver, NULL, 0);
+    if (hdrvr == NULL)
+        return 0;
+    lAnswer = (LONG)SendDriverMessage(hdrvr, DRV_REMOVE, 0, 0);
+    CloseDriver(hdrvr, 0, 0);
+    return lAnswer;
+}

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <toolkit.h>
+
 #define CB_MODEM_PORT_NAME 5      // bytes: "COM1".."COM4" and the terminator
 #define CB_MODEM_INF_NAME 20      // bytes, as the card data file's read gets them
 #define CCH_MODEM_INF_NAME_MAX 15 // characters: longer INF names are refused

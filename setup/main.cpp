@@ -239,6 +239,9 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine
         AbortSetup();
     }
     SetWindowTextA(HwndFrame(), SZ_FRAME_TITLE);
+    if (FRemoveRequested()) {
+        RemoveDriver();
+    }
     if (!FOpenInf(SzJoin2(szSourceDir, "setup.inf"), 1, 0)) {
         AbortSetup();
     }

@@ -52,6 +52,9 @@ void ShowProgManGroup(LPCSTR szGroup, INT nCmd, INT cmo);
 void CreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, LPCSTR szExtra, INT cmo);
 void RestoreCursor(HCURSOR hcur);
 
+// Removal (/remove): never returns.
+[[noreturn]] void RemoveDriver(void);
+
 // Registry entry-point loader.
 extern HMODULE hmodRegistry; // "ADVAPI32.DLL" while it is held
 BOOL FLoadRegistryEntryPoints(void);

@@ -10,12 +10,14 @@ QVX_WORD(IDC_CONTINUE, SZ_EVENT_CONTINUE)
 QVX_WORD(IDC_CANCEL, SZ_EVENT_CANCEL)
 QVX_WORD(IDC_EXIT, SZ_EVENT_EXIT)
 QVX_WORD(IDC_RESTART, SZ_EVENT_RESTART)
+QVX_WORD(IDC_REMOVE, SZ_EVENT_REMOVE)
 
 /* The dialogs, in id order: id, exported procedure, kind, title, text; each is followed by its
    buttons, laid out from the left to the right-hand edge and taking the focus in that order:
    dialog, control id, label, role. Kinds: MODAL (a question with buttons), GAUGE (modeless, with
    the copy gauge), NOTE (modeless, one line). Roles: DEFAULT is what Enter, or an unattended
-   run, presses (CONTINUE in every dialog, so such a run always ends); CANCEL is the way out when
+   run, presses (CONTINUE in every dialog of the install, so such a run always ends; in the
+   removal's confirmation it is Cancel, so that only an answer of REMOVE removes); CANCEL is the way out when
    no more input can come, never a restart and never "go on" where quitting is offered (Escape
    and the close box are the procedures' own: see procedures.cpp); DEFAULT_CANCEL is both. */
 QVX_DIALOG(IDD_WELCOME, FInfoDlgProc, MODAL, SZ_TITLE_100, SZ_TEXT_100)
@@ -36,6 +38,10 @@ QVX_BUTTON(IDD_DEVICES, IDC_CONTINUE, SZ_LABEL_OK, DEFAULT_CANCEL)
 QVX_DIALOG(IDD_FINISH, FInfoDlgProc, MODAL, SZ_TITLE_700, SZ_TEXT_700)
 QVX_BUTTON(IDD_FINISH, IDC_RESTART, SZ_LABEL_RESTART_NOW, PLAIN)
 QVX_BUTTON(IDD_FINISH, IDC_CONTINUE, SZ_LABEL_RESTART_LATER, DEFAULT_CANCEL)
+
+QVX_DIALOG(IDD_REMOVE, FInfoDlgProc, MODAL, SZ_TITLE_800, SZ_TEXT_800)
+QVX_BUTTON(IDD_REMOVE, IDC_REMOVE, SZ_LABEL_REMOVE, PLAIN)
+QVX_BUTTON(IDD_REMOVE, IDC_CANCEL, SZ_LABEL_CANCEL, DEFAULT_CANCEL)
 
 QVX_DIALOG(IDD_NOT_REGISTERED, FInfoDlgProc, MODAL, SZ_TITLE_900, SZ_TEXT_900)
 QVX_BUTTON(IDD_NOT_REGISTERED, IDC_CONTINUE, SZ_LABEL_OK, DEFAULT_CANCEL)

@@ -23,6 +23,9 @@ enum class Escape {
 
 // The word of a button; null for a control that is no button of the library.
 LPCSTR WordOf(HWND hwnd, UINT id, Escape escape) {
+    if (id == IDCANCEL && GetDlgItem(hwnd, IDC_REMOVE)) {
+        return SZ_EVENT_CANCEL; // the removal's confirmation: Escape removes nothing
+    }
     if (id == IDCANCEL) {
         return escape == Escape::kLeave && GetDlgItem(hwnd, IDC_EXIT) ? SZ_EVENT_EXIT
                                                                       : SZ_EVENT_CONTINUE;

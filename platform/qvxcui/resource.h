@@ -11,6 +11,7 @@
 #define IDD_FATAL 400
 #define IDD_DEVICES 600
 #define IDD_FINISH 700
+#define IDD_REMOVE 800
 #define IDD_NOT_REGISTERED 900
 #define IDD_COPYING 5000
 #define IDD_STARTING 5100
@@ -21,6 +22,7 @@
 #define IDC_CANCEL 102
 #define IDC_EXIT 103
 #define IDC_RESTART 104
+#define IDC_REMOVE 105
 #define IDC_TEXT 110
 #define IDC_GAUGE 111
 
@@ -36,6 +38,7 @@
 #define SZ_EVENT_CANCEL "CANCEL"
 #define SZ_EVENT_EXIT "EXIT"
 #define SZ_EVENT_RESTART "RESTART"
+#define SZ_EVENT_REMOVE "REMOVE"
 
 /* Button labels. */
 #define SZ_LABEL_CONTINUE "Continue"
@@ -47,6 +50,7 @@
 #define SZ_LABEL_RESTART_NOW "Restart now"
 #define SZ_LABEL_RESTART_LATER "Restart later"
 #define SZ_LABEL_OK "OK"
+#define SZ_LABEL_REMOVE "Remove"
 
 /* Titles and texts, one line each. */
 // clang-format off
@@ -60,6 +64,8 @@
 #define SZ_TEXT_600 "Windows NT already has a wave or MIDI driver installed. Remove it with the Drivers or Multimedia control panel, then run Setup again. Setup ends now without changing anything."
 #define SZ_TITLE_700 "Setup Complete"
 #define SZ_TEXT_700 "The sound board driver is installed. Windows NT must restart before you can use the board. Choose Restart now to restart Windows at once, or Restart later to restart it yourself."
+#define SZ_TITLE_800 "Remove the Sound Board Driver"
+#define SZ_TEXT_800 "Setup will remove the sound board driver: its files, its settings, the modem it installed and the Mixer group. Settings you changed since are kept. Choose Remove to go on, or Cancel to leave everything as it is."
 #define SZ_TITLE_900 "Driver Not Registered"
 #define SZ_TEXT_900 "Setup copied the driver files but could not register the driver with Windows NT. Setup ends now. Log on as an administrator and run Setup again."
 #define SZ_TITLE_5000 "Copying Files"

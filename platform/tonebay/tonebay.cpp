@@ -143,6 +143,82 @@ bool FWriteParameters() {
     return fOk;
 }
 
+// What a key of the parameters path holds, as far as it can be told.
+enum class KeyState { kGone, kEmpty, kHolds, kUnknown };
+
+KeyState KeyStateOf(const char* szKey) {
+    HKEY hkey = nullptr;
+    LONG lResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, KEY_READ, &hkey);
+    if (lResult == ERROR_FILE_NOT_FOUND)
+        return KeyState::kGone;
+    if (lResult != ERROR_SUCCESS)
+        return KeyState::kUnknown;
+    DWORD cSubkeys = 0;
+    DWORD cValues = 0;
+    lResult = RegQueryInfoKeyA(hkey, nullptr, nullptr, nullptr, &cSubkeys, nullptr, nullptr,
+                               &cValues, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(hkey);
+    if (lResult != ERROR_SUCCESS)
+        return KeyState::kUnknown;
+    return cSubkeys == 0 && cValues == 0 ? KeyState::kEmpty : KeyState::kHolds;
+}
+
+// Deletes the [Parameters] values it wrote, then each key of the parameters path, from the
+// device's up to the service's, that nothing else holds. False when something of its own could
+// not be deleted, or could not be told apart, so that its removal can be asked for again.
+bool FDeleteParameters() {
+    char szPath[MAX_PATH];
+    char szKey[MAX_PATH];
+    if (!FGetSettingsPath(szPath, sizeof(szPath)) || !FGetParametersKey(szKey, sizeof(szKey)))
+        return false;
+    char rgchSection[4096];
+    DWORD cchSection =
+        GetPrivateProfileSectionA("Parameters", rgchSection, sizeof(rgchSection), szPath);
+    HKEY hkey = nullptr;
+    LONG lResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, szKey, 0, KEY_SET_VALUE, &hkey);
+    if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND)
+        return false;
+    bool fOk = true;
+    if (lResult == ERROR_SUCCESS) {
+        // The key is there, so the settings named values: without them nothing can be told.
+        fOk = cchSection != 0;
+        char* pchNext = rgchSection;
+        while (fOk && *pchNext != '\0') {
+            char* pchEntry = pchNext;
+            pchNext += std::strlen(pchEntry) + 1;
+            char* pchEquals = std::strchr(pchEntry, '=');
+            if (pchEntry[0] == ';' || pchEquals == nullptr)
+                continue;
+            char* pchNameEnd = pchEquals;
+            while (pchNameEnd > pchEntry && (pchNameEnd[-1] == ' ' || pchNameEnd[-1] == '\t'))
+                --pchNameEnd;
+            *pchNameEnd = '\0';
+            const char* szName = PchSkipSpaces(pchEntry);
+            if (*szName == '\0')
+                continue;
+            lResult = RegDeleteValueA(hkey, szName);
+            if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND)
+                fOk = false;
+        }
+        RegCloseKey(hkey);
+    }
+    // Services\TONEBAY\Parameters\Device0: three keys, the deepest first.
+    for (int iLevel = 0; fOk && iLevel < 3; ++iLevel) {
+        KeyState state = KeyStateOf(szKey);
+        if (state == KeyState::kUnknown)
+            return false;
+        if (state == KeyState::kHolds)
+            break; // what is left is not the driver's
+        if (state == KeyState::kEmpty && RegDeleteKeyA(HKEY_LOCAL_MACHINE, szKey) != ERROR_SUCCESS)
+            return false;
+        char* pchSlash = std::strrchr(szKey, '\\');
+        if (pchSlash == nullptr)
+            break;
+        *pchSlash = '\0';
+    }
+    return fOk;
+}
+
 } // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hinstDll, DWORD dwReason, LPVOID lpReserved) {
@@ -177,6 +253,9 @@ extern "C" LRESULT CALLBACK DriverProc(DWORD_PTR dwDriverId, HDRVR hdrvr, UINT u
         if (lAnswer != DRVCNF_CANCEL && !FWriteParameters())
             lAnswer = DRVCNF_CANCEL;
         return lAnswer;
+    case DRV_REMOVE:
+        // A driver that cannot take its settings away says so by cancelling.
+        return FDeleteParameters() ? DRVCNF_OK : DRVCNF_CANCEL;
     default:
         return DefDriverProc(dwDriverId, hdrvr, uMsg, lParam1, lParam2);
     }

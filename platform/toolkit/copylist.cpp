@@ -84,6 +84,10 @@ INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
             recorder.Note("Setup cannot create the directory " + copy.targetDir + ".\n");
             return result;
         }
+        result = toolkit::RecordCopy(copy.target);
+        if (result != kCopyOkay) {
+            return result;
+        }
         if (!CopyFileA(copy.source.c_str(), copy.target.c_str(), FALSE)) {
             DWORD error = GetLastError();
             recorder.Note("Setup cannot copy " + copy.source + " to " + copy.target + ".\n");

@@ -133,6 +133,16 @@ class Ui {
                            std::string& folder) = 0;
     virtual bool AddItem(std::string_view group, std::string_view item, std::string_view command,
                          std::string& folder, std::string& shortcut) = 0;
+    // The removal of what AddItem and MakeGroup made; true when it is gone (or was not there).
+    virtual bool RemoveItem(std::string_view group, std::string_view item) {
+        (void)group;
+        (void)item;
+        return false;
+    }
+    virtual bool RemoveGroup(std::string_view group) {
+        (void)group;
+        return false;
+    }
 };
 
 // One argument of a toolkit call as the call trace holds it: a null pointer, a text, a number,
@@ -180,6 +190,7 @@ struct RunOptions {
     std::optional<std::string> log;     // /log:PATH
     bool noRestart = false;             // /norestart
     bool silent = false;                // /silent
+    bool remove = false;                // /remove: undo what setup installed
 };
 RunOptions ParseRunOptions(std::string_view cmdLine);
 
@@ -199,6 +210,17 @@ void LogMessageBox(std::string_view text, std::string_view caption, UINT style);
 // The run's outcome: the first failure's exit code wins over everything else.
 void Fail(UINT exitCode);
 void Cancelled();
+// The end of a removal (SETUP_LOG_REMOVAL): the log line and the outcome.
+void LogRemoval(const std::string& how, LONG result);
+
+// The undo record (undo.cpp): a fresh start of it for a run (none is kept in a removal), its end,
+// and the toolkit's own changes, each recorded before it is made (a copy: 0 or the error that
+// stops it; the others: false when the change must not be made).
+void BeginUndoRecord(bool removal);
+void EndUndoRecord();
+INT RecordCopy(const std::string& target);
+bool RecordGroup(std::string_view group);
+bool RecordItem(std::string_view group, std::string_view item);
 
 // The build's recorder and UI; a test may put another UI in place.
 Recorder& CurrentRecorder();

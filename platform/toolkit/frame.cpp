@@ -132,6 +132,7 @@ HWND WINAPI InitializeFrame(LPSTR szCmdLine) try {
         outside = toolkit::CurrentRecorder().OutsideAnswers();
     }
     toolkit::BeginRecord(options, options.answers || outside);
+    toolkit::BeginUndoRecord(options.remove);
     toolkit::CurrentRecorder().RunBegun();
     toolkit::CurrentUi().RunBegun();
     if (toolkit::CurrentRecorder().Fails("InitializeFrame", {cmdLine})) {

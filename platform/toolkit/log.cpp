@@ -16,7 +16,8 @@ struct Record {
     HANDLE log = INVALID_HANDLE_VALUE;
     UINT failure = 0; // the first failure's exit code, 0 while none
     bool cancelled = false;
-    LONG restart = -1; // the restart decision, once the main sequence reached it
+    LONG restart = -1;    // the restart decision, once the main sequence reached it
+    bool removal = false; // the run removed the driver (the codes then mean "removed")
 };
 
 Record g_record;
@@ -122,6 +123,8 @@ const char* Meaning(UINT code) {
         return "installed, Windows is restarting";
     case SETUP_EXIT_RESTART_NEEDED:
         return "installed, Windows must be restarted";
+    case SETUP_EXIT_NOT_INSTALLED:
+        return "nothing to remove: the driver is not installed";
     default:
         return "";
     }
@@ -140,6 +143,8 @@ RunOptions ParseRunOptions(std::string_view cmdLine) {
             options.noRestart = true;
         } else if (OptionValue(word, "silent", false)) {
             options.silent = true;
+        } else if (OptionValue(word, "remove", false)) {
+            options.remove = true;
         }
     }
     return options;
@@ -245,6 +250,36 @@ void Cancelled() {
     g_record.cancelled = true;
 }
 
+// The removal's end: what it did, and the outcome the exit code tells.
+void LogRemoval(const std::string& how, LONG result) {
+    std::string by = how.empty() ? "" : " (" + how + ")";
+    switch (result) {
+    case UNDO_DONE:
+    case UNDO_RESTART:
+        Log("removal: done" + by +
+            (result == UNDO_RESTART ? "; some files go at the next restart" : ""));
+        g_record.removal = true;
+        g_record.restart = result == UNDO_RESTART ? 1 : 0;
+        break;
+    case UNDO_NO_RECORD:
+        Log("removal: the driver is not installed");
+        Fail(SETUP_EXIT_NOT_INSTALLED);
+        break;
+    case UNDO_DECLINED:
+        Log("removal: declined");
+        Cancelled();
+        break;
+    case UNDO_REFUSED:
+        Log("removal: refused; nothing was changed");
+        Fail(SETUP_EXIT_FAILED);
+        break;
+    default:
+        Log("removal: failed part way" + by + "; run setup /remove again to finish it");
+        Fail(SETUP_EXIT_FAILED);
+        break;
+    }
+}
+
 } // namespace toolkit
 
 LONG WINAPI LLogSetupEvent(UINT uEvent, LPCSTR szText, LONG lResult) {
@@ -275,6 +310,9 @@ LONG WINAPI LLogSetupEvent(UINT uEvent, LPCSTR szText, LONG lResult) {
                                                     : "restart: asked for, but Windows refused it");
         toolkit::g_record.restart = lResult;
         break;
+    case SETUP_LOG_REMOVAL:
+        toolkit::LogRemoval(text, lResult);
+        break;
     default:
         toolkit::Log(text);
         break;
@@ -288,6 +326,7 @@ BOOL WINAPI FRestartAllowed(void) {
 
 UINT WINAPI UExitCode(void) {
     toolkit::Record& record = toolkit::g_record;
+    toolkit::EndUndoRecord();
     if (!record.unattended) {
         return 0; // an interactive run ends as it always has
     }
@@ -298,12 +337,18 @@ UINT WINAPI UExitCode(void) {
         code = SETUP_EXIT_CANCELLED;
     } else if (record.restart == 0) {
         code = SETUP_EXIT_INSTALLED;
+    } else if (record.removal && record.restart > 0) {
+        code = SETUP_EXIT_RESTART_NEEDED;
     } else if (record.restart == 2) {
         code = SETUP_EXIT_RESTARTING;
     } else if (record.restart > 0) {
         code = SETUP_EXIT_RESTART_NEEDED;
     }
-    toolkit::Log("end: exit code " + std::to_string(code) + " (" + toolkit::Meaning(code) + ")");
+    std::string meaning = toolkit::Meaning(code);
+    if (record.removal && (code == SETUP_EXIT_INSTALLED || code == SETUP_EXIT_RESTART_NEEDED)) {
+        meaning = code == SETUP_EXIT_INSTALLED ? "removed" : "removed, Windows must be restarted";
+    }
+    toolkit::Log("end: exit code " + std::to_string(code) + " (" + meaning + ")");
     if (record.log != INVALID_HANDLE_VALUE) {
         CloseHandle(record.log);
         record.log = INVALID_HANDLE_VALUE;

@@ -47,7 +47,7 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) try {
         return FALSE;
     }
     std::string folder;
-    if (!toolkit::CurrentUi().MakeGroup(group, folder)) {
+    if (!toolkit::RecordGroup(group) || !toolkit::CurrentUi().MakeGroup(group, folder)) {
         return FALSE;
     }
     RecordGroup(group, folder, [](toolkit::ProgramGroup&) {});
@@ -95,7 +95,8 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
     }
     std::string folder;
     std::string shortcut;
-    if (!toolkit::CurrentUi().AddItem(group, item, cmd, folder, shortcut)) {
+    if (!toolkit::RecordItem(group, item) ||
+        !toolkit::CurrentUi().AddItem(group, item, cmd, folder, shortcut)) {
         return FALSE;
     }
     RecordGroup(group, folder, [&](toolkit::ProgramGroup& record) {

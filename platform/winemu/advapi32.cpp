@@ -505,6 +505,21 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     return ERROR_SUCCESS;
 }
 
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
+    if (Faulted("RegDeleteValueA", hKey, nullptr, lpValueName))
+        return ERROR_ACCESS_DENIED;
+    KeyRef ref;
+    LONG result = UsableKey(hKey, KEY_SET_VALUE, ref);
+    if (result != ERROR_SUCCESS)
+        return result;
+    RegValue* value = ref.key->values.Find(lpValueName ? lpValueName : "");
+    if (value == nullptr)
+        return ERROR_FILE_NOT_FOUND;
+    auto at = ref.key->values.begin() + (value - &ref.key->values[0]);
+    ref.key->values.erase(at);
+    return ERROR_SUCCESS;
+}
+
 LONG WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData) {
     if (Faulted("RegQueryValueA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;

@@ -470,3 +470,21 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
     return Finish(MoveFileError(lpExistingFileName, lpNewFileName, dwFlags));
 }
+
+// Only an empty folder goes, as on Windows; a file is no folder.
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+    if (winemu::Current().Fault().Check("RemoveDirectoryA", {Arg(lpPathName)}))
+        return Finish(ERROR_ACCESS_DENIED);
+    Resolved target = Resolve(lpPathName);
+    if (target.error != ERROR_SUCCESS)
+        return Finish(target.error);
+    if (!Exists(target.host))
+        return Finish(MissingError(target.host));
+    if (!IsDirectory(target.host))
+        return Finish(ERROR_DIRECTORY);
+    std::error_code ec;
+    if (!fs::is_empty(target.host, ec) || ec)
+        return Finish(ERROR_DIR_NOT_EMPTY);
+    fs::remove(target.host, ec);
+    return Finish(ec ? ERROR_ACCESS_DENIED : ERROR_SUCCESS);
+}

@@ -433,6 +433,28 @@ BOOL RegisterElement(Element& e) {
     return TRUE;
 }
 
+// The device's instance key and its driver key go; the instance's ROOT\<name> key goes with
+// its last instance, as the installer made it with the first.
+BOOL RemoveDevice(Element& e) {
+    winemu::Registry& reg = Current().Reg();
+    std::string enumKey = std::string(kEnumRoot) + e.instanceId;
+    if (!reg.Find(enumKey))
+        return Fail(ERROR_NO_SUCH_DEVINST);
+    std::optional<std::string> driver = reg.GetString(enumKey, "Driver");
+    if (driver && !driver->empty())
+        reg.Delete(std::string(kClassRoot) + *driver);
+    reg.Delete(enumKey);
+    std::string parent = enumKey.substr(0, enumKey.find_last_of('\\'));
+    if (winemu::RegKey* key = reg.Find(parent); key && key->subkeys.empty() && key->values.empty())
+        reg.Delete(parent);
+    e.installed = false;
+    e.registered = false;
+    e.driverKey.clear();
+    CurrentTrace().removedInstances.push_back(e.instanceId);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
 // Driver record sizes that the driver calls accept: the first version and the current one.
 bool DriverRecordSizeOk(DWORD cb) {
     return cb == sizeof(SP_DRVINFO_DATA_V1_A) || cb == sizeof(SP_DRVINFO_DATA_V2_A);
@@ -853,6 +875,12 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
             return FALSE;
         return RegisterElement(*e);
     }
+    case DIF_REMOVE: {
+        auto e = ElementOf(*list, DeviceInfoData);
+        if (!e)
+            return FALSE;
+        return RemoveDevice(*e);
+    }
     case DIF_DESTROYPRIVATEDATA:
         Current().LastError() = ERROR_SUCCESS;
         return TRUE;
@@ -885,6 +913,76 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (!PropertyBuffer || PropertyBufferSize < cb)
         return Fail(ERROR_INSUFFICIENT_BUFFER);
     std::memcpy(PropertyBuffer, e->driverKey.c_str(), cb);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize) {
+    Called("SetupDiGetDeviceInstanceIdA");
+    if (Current().Fault().Check("SetupDiGetDeviceInstanceIdA"))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    auto e = ElementOf(*list, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    DWORD cb = static_cast<DWORD>(e->instanceId.size() + 1);
+    if (RequiredSize)
+        *RequiredSize = cb;
+    if (!DeviceInstanceId || DeviceInstanceIdSize < cb)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    std::memcpy(DeviceInstanceId, e->instanceId.c_str(), cb);
+    Current().LastError() = ERROR_SUCCESS;
+    return TRUE;
+}
+
+// A device that the machine has (its instance key exists) joins the list, once.
+BOOL WINAPI SetupDiOpenDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceInstanceId, HWND hwndParent,
+                                   DWORD OpenFlags, PSP_DEVINFO_DATA DeviceInfoData) {
+    Called("SetupDiOpenDeviceInfoA");
+    (void)hwndParent;
+    (void)OpenFlags;
+    if (Current().Fault().Check("SetupDiOpenDeviceInfoA",
+                                {DeviceInstanceId ? DeviceInstanceId : ""}))
+        return Fail(ERROR_ACCESS_DENIED);
+    auto list = ListOf(DeviceInfoSet);
+    if (!list)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (!DeviceInstanceId || (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)))
+        return Fail(ERROR_INVALID_PARAMETER);
+    winemu::Registry& reg = Current().Reg();
+    std::string enumKey = std::string(kEnumRoot) + DeviceInstanceId;
+    if (!reg.Find(enumKey))
+        return Fail(ERROR_NO_SUCH_DEVINST);
+    std::optional<GUID> guid;
+    if (auto text = reg.GetString(enumKey, "ClassGUID"))
+        guid = ParseGuid(*text);
+    if (list->hasClass && (!guid || !GuidEquals(*guid, list->classGuid)))
+        return Fail(ERROR_CLASS_MISMATCH);
+    std::shared_ptr<Element> found;
+    for (auto& e : list->elements) {
+        if (NameEquals(e->instanceId, DeviceInstanceId))
+            found = e;
+    }
+    if (!found) {
+        found = std::make_shared<Element>();
+        found->id = NextId();
+        found->devInst = static_cast<DWORD>(found->id);
+        found->instanceId = reg.Find(enumKey)->Path().substr(std::string(kEnumRoot).size());
+        found->classGuid = guid.value_or(GUID{});
+        found->params = FreshParams();
+        found->registered = true;
+        if (auto driver = reg.GetString(enumKey, "Driver")) {
+            found->driverKey = *driver;
+            found->installed = true;
+        }
+        list->elements.push_back(found);
+    }
+    if (DeviceInfoData)
+        FillDevInfoData(*found, DeviceInfoData);
     Current().LastError() = ERROR_SUCCESS;
     return TRUE;
 }

@@ -18,6 +18,7 @@ struct Trace {
     std::vector<SP_DRVINSTALL_PARAMS> driverParamsWritten;
     std::vector<std::string> installedClassKeys; // "HKEY_LOCAL_MACHINE\\...\\{GUID}\\0000"
     std::vector<std::string> installedInstances; // "ROOT\\QVMDM_0001\\0000"
+    std::vector<std::string> removedInstances;   // through DIF_REMOVE
     // Every call in order, with the flags or function it was given: "SetupDiSelectOEMDrv",
     // "SetupDiCreateDeviceInfoA flags=0x1", "SetupDiCallClassInstaller function=2".
     std::vector<std::string> calls;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -24,7 +25,9 @@ namespace fs = std::filesystem;
 struct RunPath {
     const char* sample;
     const char* name;
-    const char* answers; // lines of [Answers]
+    const char* answers;       // lines of [Answers]
+    const char* command = "";  // more of the command line
+    bool installFirst = false; // the run is made on the sample as its own install left it
 };
 
 const RunPath kPaths[] = {
@@ -34,6 +37,7 @@ const RunPath kPaths[] = {
     {"nt40-modem", "install", "100=CONTINUE\n700=CONTINUE\n"},
     {"nt351", "install", "100=CONTINUE\n700=CONTINUE\n"},
     {"nt40-wave", "refused", ""},
+    {"nt40-modem", "remove", "800=REMOVE\n", " /remove", true},
 };
 
 void PrintTo(const RunPath& path, std::ostream* out) {
@@ -91,17 +95,40 @@ std::string Outcome(const testsupport::ChildResult& run) {
 
 // The codes an unattended run may end with; the answers never name an unreadable log here.
 bool IsDocumentedExit(const testsupport::ChildResult& run) {
-    const int codes[] = {0, 1602, 1603, 1619, 1641, 3010};
+    const int codes[] = {0, 1602, 1603, 1605, 1619, 1641, 3010};
     int code = run.report.is_object() ? run.report.value("exit_code", -1) : -1;
     return std::find(std::begin(codes), std::end(codes), code) != std::end(codes);
 }
 
-testsupport::ChildResult RunWithFault(const RunPath& path, const testsupport::Faults& faults) {
+// The sample, installed first when the path says so (once: each run takes a copy).
+void MakeImage(const RunPath& path, testsupport::TestImage& image) {
+    static std::map<std::string, std::unique_ptr<testsupport::TestImage>> installed;
+    fs::path from = fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / path.sample;
+    if (path.installFirst) {
+        std::unique_ptr<testsupport::TestImage>& made = installed[path.sample];
+        if (!made) {
+            made = std::make_unique<testsupport::TestImage>();
+            fs::copy(from, made->Dir(), fs::copy_options::recursive);
+            testsupport::RunSetup(*made, testsupport::UseAnswers(*made, "100=CONTINUE\n"));
+        }
+        from = made->Dir();
+    }
+    fs::copy(from, image.Dir(), fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+testsupport::ChildResult RunWithFault(const RunPath& path, const testsupport::Faults& faults,
+                                      std::string* registryAfterAnother = nullptr) {
     testsupport::TestImage image;
-    fs::copy(fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / path.sample, image.Dir(),
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-    std::string cmdLine = testsupport::UseAnswers(image, path.answers);
-    return testsupport::RunSetup(image, cmdLine, faults);
+    MakeImage(path, image);
+    std::string cmdLine = testsupport::UseAnswers(image, path.answers) + path.command;
+    testsupport::ChildResult run = testsupport::RunSetup(image, cmdLine, faults);
+    if (registryAfterAnother) {
+        // A removal that failed part way is finished by the next one.
+        testsupport::ChildResult another = testsupport::RunSetup(image, cmdLine);
+        int code = another.report.is_object() ? another.report.value("exit_code", -1) : -1;
+        *registryAfterAnother = std::to_string(code) + " " + another.after->Reg().ToRegText();
+    }
+    return run;
 }
 
 // expected.txt: "sample path API#n: outcome", one line a run; "API#n FDoDialogExt#m" when the
@@ -135,6 +162,8 @@ TEST_P(FaultSweep, EveryCallFailedInTurnEndsCleanlyAndAsRecorded) {
     const std::string prefix = std::string(path.sample) + " " + path.name + " ";
     testsupport::ChildResult clean = RunWithFault(path, {});
     ASSERT_TRUE(IsDocumentedExit(clean)) << Outcome(clean);
+    const std::string removed = path.installFirst ? clean.after->Reg().ToRegText() : "";
+    std::string finished;
 
     std::map<std::string, std::string> got;
     got[prefix + "-"] = Outcome(clean);
@@ -142,8 +171,15 @@ TEST_P(FaultSweep, EveryCallFailedInTurnEndsCleanlyAndAsRecorded) {
         EXPECT_TRUE(winemu::IsFaultableApi(api)) << api << " is checked but machine.ini refuses it";
         for (int n = 1; n <= count.get<int>(); ++n) {
             const std::string site = api + "#" + std::to_string(n);
-            testsupport::ChildResult run = RunWithFault(path, {{api, "#" + std::to_string(n)}});
+            testsupport::ChildResult run = RunWithFault(path, {{api, "#" + std::to_string(n)}},
+                                                        path.installFirst ? &finished : nullptr);
             std::string outcome = Outcome(run);
+            if (path.installFirst) {
+                // After the failed removal and another, the machine is as after a clean one.
+                std::string code = finished.substr(0, finished.find(' '));
+                EXPECT_TRUE(code == "0" || code == "1605") << site << ": " << code;
+                EXPECT_EQ(finished.substr(finished.find(' ') + 1), removed) << site;
+            }
             got[prefix + site] = outcome;
             EXPECT_TRUE(IsDocumentedExit(run)) << site << ": " << outcome;
             EXPECT_TRUE(EndedTheToolkit(run)) << site << ": " << outcome;

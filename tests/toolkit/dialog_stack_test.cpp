@@ -39,6 +39,7 @@ TEST_F(DialogTest, LibraryOffersTheEventsSetupActsOn) {
         {400, "FInfo0DlgProc", {"CONTINUE"}},
         {600, "FInfoDlgProc", {"CONTINUE"}},
         {700, "FInfoDlgProc", {"RESTART", "CONTINUE"}},
+        {800, "FInfoDlgProc", {"REMOVE", "CANCEL"}},
         {900, "FInfoDlgProc", {"CONTINUE"}},
         {5000, "FModelessDlgProc", {}},
         {5100, "FModelessDlgProc", {}},
@@ -57,7 +58,9 @@ TEST_F(DialogTest, LibraryOffersTheEventsSetupActsOn) {
             EXPECT_EQ(dialog->buttons[i].event, e.events[i]);
         }
         if (!e.events.empty()) {
-            EXPECT_STREQ(dialog->buttons[dialog->defaultButton].event, "CONTINUE");
+            // Only an answer of REMOVE removes the driver; everywhere else an answer goes on.
+            EXPECT_STREQ(dialog->buttons[dialog->defaultButton].event,
+                         e.id == 800 ? "CANCEL" : "CONTINUE");
         }
         EXPECT_GT(std::string_view(dialog->title).size(), 0u);
         EXPECT_GT(std::string_view(dialog->text).size(), 0u);

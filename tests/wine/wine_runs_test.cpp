@@ -212,6 +212,8 @@ struct Scenario {
                               // keep and are compared by), /norestart, /silent (nothing shown)
     bool noShell = false;     // no Program Manager or Explorer serves PROGMAN (the host's
                               // program groups fail)
+    const char* again = nullptr; // more of the command line of a second run on the machine the
+                                 // first left ("/remove"); the row then tells of the second
 };
 
 void PrintTo(const Scenario& row, std::ostream* out) {
@@ -312,6 +314,9 @@ const Scenario kScenarios[] = {
     // program group fails after everything else is installed.
     {"NoShell", "nt40", nullptr, nullptr, "", nullptr, nullptr, "5100 100 5000 400", 1603, "",
      true},
+    // Installed, then removed: the machine as it was before, less what Wine keeps of its own.
+    {"RemovedAfterInstall", "nt40-modem", "[Answers]\n100=CONTINUE\n700=CONTINUE\n800=REMOVE\n",
+     nullptr, "", nullptr, nullptr, "800", 0, "", false, "/remove"},
 };
 
 // Every key setup may write, read back from Wine even where the host run wrote nothing.
@@ -451,9 +456,14 @@ HostRun RunOnHost(const Scenario& row, const fs::path& image, const fs::path& wo
     HostRun run;
     run.before = winemu::Registry::FromRegText(testsupport::ReadHostFile(copy / "registry.reg"),
                                                "registry.reg");
-    run.status = Shell(Quote(SOUNDSETUP_SETUP_EXE) + " --machine " + Quote(copy.string()) +
-                       " --report " + Quote((work / "host.json").string()) + " -- " +
-                       SetupArguments(row) + " >/dev/null 2>&1 </dev/null");
+    auto runSetup = [&](const std::string& more) {
+        return Shell(Quote(SOUNDSETUP_SETUP_EXE) + " --machine " + Quote(copy.string()) +
+                     " --report " + Quote((work / "host.json").string()) + " -- " +
+                     SetupArguments(row) + more + " >/dev/null 2>&1 </dev/null");
+    };
+    run.status = runSetup("");
+    if (row.again)
+        run.status = runSetup(std::string(" ") + row.again);
     run.after = winemu::Registry::FromRegText(testsupport::ReadHostFile(copy / "registry.reg"),
                                               "registry.reg");
     run.report =
@@ -537,6 +547,11 @@ WineRun RunUnderWine(const Scenario& row, const fs::path& image, const fs::path&
     command += " --regdump " + Quote((kWin32Dir / "wine" / "regdump.exe").string());
     for (const std::string& key : keys)
         command += " --dump " + Quote(key);
+    if (row.again) {
+        std::istringstream words(SetupArguments(row) + " " + row.again);
+        for (std::string word; words >> word;)
+            command += " --again " + word; // each already quoted where it must be
+    }
     command += std::string(row.noShell ? " --no-shell" : "") + " --windows -- 'A:\\SETUP.EXE' " +
                SetupArguments(row);
     WineRun run;
@@ -713,6 +728,9 @@ TEST_P(WineRuns, WriteWhatTheHostRunWrites) {
     }
     if (!LogName(row).empty())
         hostFiles.insert(Lower("C:\\" + LogName(row)));
+    // The undo record, which a run keeps from its first change, the copy.
+    if (!host.report["files_copied"].empty())
+        hostFiles.insert(underWine(windowsDirectory + "\\system32\\SNDUNDO.LOG"));
     for (const std::string& file : hostFiles)
         EXPECT_EQ(wine.filesAdded.count(file), 1u) << file << " was not made under Wine";
     for (const std::string& file : wine.filesAdded) {

@@ -133,7 +133,7 @@ TEST_F(ModulesTest, UnknownEntryPoints) {
     };
     const Row rows[] = {
         {advapi, "RegOpenKeyW"},     {advapi, "regopenkeya"}, // export names keep their case
-        {advapi, "RegDeleteValueA"}, {advapi, ""},
+        {advapi, "RegDeleteValueW"}, {advapi, ""},
         {kernel, "RegOpenKeyA"},
     };
     for (const Row& row : rows) {

@@ -166,4 +166,39 @@ bool WriteShortcut(std::string_view group, std::string_view item, std::string_vi
     return toolkit::WriteWholeFile(shortcut, BuildShellLink(target, arguments));
 }
 
+bool DeleteShortcut(std::string_view group, std::string_view item) {
+    std::string folder = GroupFolder(group);
+    if (folder.empty()) {
+        return false;
+    }
+    std::string shortcut = folder + "\\" + std::string(item) + ".lnk";
+    return DeleteFileA(shortcut.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND ||
+           GetLastError() == ERROR_PATH_NOT_FOUND;
+}
+
+// The group's folder goes when empty, and with it each folder above it up to the Windows
+// directory that nothing else uses; a group still holding items of others stays.
+bool DeleteGroupFolder(std::string_view group) {
+    std::string folder = GroupFolder(group);
+    if (folder.empty()) {
+        return false;
+    }
+    if (!IsFolder(folder)) {
+        return true;
+    }
+    if (!RemoveDirectoryA(folder.c_str())) {
+        return GetLastError() == ERROR_DIR_NOT_EMPTY;
+    }
+    std::string windows =
+        folder.substr(0, folder.size() - group.size() - kProgramsFolder.size() - 2);
+    for (size_t slash = folder.find_last_of('\\');
+         slash != std::string::npos && slash > windows.size(); slash = folder.find_last_of('\\')) {
+        folder.resize(slash);
+        if (!RemoveDirectoryA(folder.c_str())) {
+            break;
+        }
+    }
+    return true;
+}
+
 } // namespace toolkit::host

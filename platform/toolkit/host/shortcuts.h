@@ -12,5 +12,8 @@ bool MakeGroupFolder(std::string_view group, std::string& folder);
 bool FindGroupFolder(std::string_view group, std::string& folder);
 bool WriteShortcut(std::string_view group, std::string_view item, std::string_view command,
                    std::string& folder, std::string& shortcut);
+// True when the item's shortcut, or the group's empty folder, is gone.
+bool DeleteShortcut(std::string_view group, std::string_view item);
+bool DeleteGroupFolder(std::string_view group);
 
 } // namespace toolkit::host

@@ -97,6 +97,10 @@ class TerminalScreen : public Ui {
                  std::string& folder, std::string& shortcut) override {
         return host::WriteShortcut(group, item, command, folder, shortcut);
     }
+    bool RemoveItem(std::string_view group, std::string_view item) override {
+        return host::DeleteShortcut(group, item);
+    }
+    bool RemoveGroup(std::string_view group) override { return host::DeleteGroupFolder(group); }
 
   private:
     std::optional<size_t> AskDialog(const qvxcui::DialogTemplate& dialog) {

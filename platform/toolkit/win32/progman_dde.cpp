@@ -164,4 +164,9 @@ bool AddItem(std::string_view item, std::string_view command) {
     return ProgmanExecute("[AddItem(" + DdeArgument(command) + "," + DdeArgument(item) + ")]");
 }
 
+// The common group and every item in it.
+bool DeleteGroup(std::string_view group) {
+    return ProgmanExecute("[DeleteGroup(" + DdeArgument(group) + ",1)]");
+}
+
 } // namespace toolkit::progman

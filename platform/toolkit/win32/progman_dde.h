@@ -15,5 +15,7 @@ bool CreateGroup(std::string_view group, bool unseen);
 bool ShowGroup(HWND frame, std::string_view group, std::string_view command);
 // Adds an item to the group made or shown last.
 bool AddItem(std::string_view item, std::string_view command);
+// Deletes the common group with its items; true when it was carried out.
+bool DeleteGroup(std::string_view group);
 
 } // namespace toolkit::progman

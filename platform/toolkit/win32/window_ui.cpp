@@ -284,6 +284,10 @@ class WindowScreen : public Ui {
         return progman::AddItem(item, command);
     }
 
+    // Setup's items live only in setup's group, which goes with them.
+    bool RemoveItem(std::string_view, std::string_view) override { return true; }
+    bool RemoveGroup(std::string_view group) override { return progman::DeleteGroup(group); }
+
   private:
     // Without its hooks an unattended run cannot answer its dialogs: the frame does not come up,
     // and setup ends through its failure path, the log saying why.

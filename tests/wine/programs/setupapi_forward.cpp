@@ -278,4 +278,18 @@ BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_D
     return TRUE;
 }
 
+// The undo record names the instance; the removal opens it again and removes it.
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize) {
+    return Real<decltype(SetupDiGetDeviceInstanceIdA)>("SetupDiGetDeviceInstanceIdA")(
+        DeviceInfoSet, DeviceInfoData, DeviceInstanceId, DeviceInstanceIdSize, RequiredSize);
+}
+
+BOOL WINAPI SetupDiOpenDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceInstanceId, HWND hwndParent,
+                                   DWORD OpenFlags, PSP_DEVINFO_DATA DeviceInfoData) {
+    return Real<decltype(SetupDiOpenDeviceInfoA)>("SetupDiOpenDeviceInfoA")(
+        DeviceInfoSet, DeviceInstanceId, hwndParent, OpenFlags, DeviceInfoData);
+}
+
 } // extern "C"

@@ -73,6 +73,10 @@ constexpr Row kRows[] = {
     {700, "FInfoDlgProc", Key::kEnter, "CONTINUE"},
     {700, "FInfoDlgProc", Key::kEscape, "CONTINUE"},
     {700, "FInfoDlgProc", Key::kCloseBox, "CONTINUE"},
+    // The removal's confirmation: only its Remove button removes.
+    {800, "FInfoDlgProc", Key::kEnter, "CANCEL"},
+    {800, "FInfoDlgProc", Key::kEscape, "CANCEL"},
+    {800, "FInfoDlgProc", Key::kCloseBox, "CANCEL"},
     {900, "FInfoDlgProc", Key::kEscape, "CONTINUE"},
     {6400, "FInfo0DlgProc", Key::kEnter, "CONTINUE"},
     {6400, "FInfo0DlgProc", Key::kEscape, "EXIT"},
@@ -87,9 +91,11 @@ WNDPROC g_frameProc = nullptr;
 void ActOn(HWND dialog) {
     std::string name = "dialog " + std::to_string(g_row->id);
     HWND focus = GetFocus();
-    Check(focus == GetDlgItem(dialog, IDC_CONTINUE), name + ": the focus is on control " +
-                                                         std::to_string(GetDlgCtrlID(focus)) +
-                                                         ", not the default button");
+    // Continue everywhere but in the removal's confirmation, whose default is Cancel.
+    const int idDefault = g_row->id == 800 ? IDC_CANCEL : IDC_CONTINUE;
+    Check(focus == GetDlgItem(dialog, idDefault), name + ": the focus is on control " +
+                                                      std::to_string(GetDlgCtrlID(focus)) +
+                                                      ", not the default button");
     Check(GetForegroundWindow() == dialog, name + ": not in front");
     POINT dialogAt = Centre(dialog);
     POINT frameAt = Centre(HwndFrame());
