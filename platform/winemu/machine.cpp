@@ -139,6 +139,7 @@ constexpr std::string_view kFaultableApis[] = {
     "RegSetValueExA",
     "SendDriverMessage",
     "SetCurrentDirectoryA",
+    "SetFileAttributesA",
     "SetupDiCallClassInstaller",
     "SetupDiCreateDeviceInfoA",
     "SetupDiCreateDeviceInfoList",

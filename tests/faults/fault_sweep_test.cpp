@@ -25,6 +25,7 @@ struct RunPath {
     const char* sample;
     const char* name;
     const char* answers; // lines of [Answers]
+    bool fromCd = false; // the install disk's files are read-only
 };
 
 const RunPath kPaths[] = {
@@ -32,7 +33,7 @@ const RunPath kPaths[] = {
     {"nt40", "restart", "100=CONTINUE\n700=RESTART\n"},
     {"nt40", "quit", "100=CANCEL\n200=EXIT\n"},
     {"nt40-modem", "install", "100=CONTINUE\n700=CONTINUE\n"},
-    {"nt351", "install", "100=CONTINUE\n700=CONTINUE\n"},
+    {"nt351", "install", "100=CONTINUE\n700=CONTINUE\n", true}, // a disk copied from a CD
     {"nt40-wave", "refused", ""},
 };
 
@@ -101,6 +102,9 @@ testsupport::ChildResult RunWithFault(const RunPath& path, const testsupport::Fa
     fs::copy(fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / path.sample, image.Dir(),
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     std::string cmdLine = testsupport::UseAnswers(image, path.answers);
+    for (const auto& entry : fs::directory_iterator(image.Dir() / "drives" / "A"))
+        if (path.fromCd && entry.is_regular_file())
+            fs::permissions(entry.path(), fs::perms::owner_read);
     return testsupport::RunSetup(image, cmdLine, faults);
 }
 
