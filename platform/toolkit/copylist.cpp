@@ -21,16 +21,17 @@ struct PlannedCopy {
     std::string source; // full Windows paths
     std::string targetDir;
     std::string target;
+    DWORD attributes = 0; // the source's, which the copy takes
 };
 
 // Checks the whole list before anything is written: a name that would leave its directory, a
 // source that is missing, or a directory that names no drive stops the copy.
 INT PlanCopy(const std::vector<toolkit::CopyEntry>& list, std::vector<PlannedCopy>& plan) {
-    toolkit::Recorder& recorder = toolkit::CurrentRecorder();
     for (const toolkit::CopyEntry& entry : list) {
         if (!toolkit::IsPlainFileName(entry.file)) {
-            recorder.Note("Setup will not copy \"" + entry.file +
-                          "\": a file name in setup.inf may not hold a path.\n");
+            toolkit::Explain(
+                "Setup will not copy \"" + entry.file +
+                "\": a file name in setup.inf may not hold a path or name a device.\n");
             return ERROR_INVALID_NAME;
         }
     }
@@ -39,17 +40,18 @@ INT PlanCopy(const std::vector<toolkit::CopyEntry>& list, std::vector<PlannedCop
         copy.source = toolkit::FullPath(entry.from + entry.file);
         std::string targetDir = toolkit::FullPath(entry.to);
         if (copy.source.empty() || targetDir.empty()) {
-            recorder.Note("Setup cannot copy " + entry.file + ": the directory " +
-                          (copy.source.empty() ? entry.from : entry.to) + " is on no drive.\n");
+            toolkit::Explain("Setup cannot copy " + entry.file + ": the directory " +
+                             (copy.source.empty() ? entry.from : entry.to) + " is on no drive.\n");
             return ERROR_PATH_NOT_FOUND;
         }
         copy.targetDir = WithoutBackslash(targetDir);
         copy.target = toolkit::WithBackslash(copy.targetDir) + entry.file;
         DWORD attributes = GetFileAttributesA(copy.source.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            recorder.Note("Setup cannot find the file " + copy.source + ".\n");
+            toolkit::Explain("Setup cannot find the file " + copy.source + ".\n");
             return ERROR_FILE_NOT_FOUND;
         }
+        copy.attributes = attributes;
         plan.push_back(std::move(copy));
     }
     return kCopyOkay;
@@ -73,6 +75,21 @@ std::vector<HWND> ShowBillboards() {
     return windows;
 }
 
+// A copy takes its source's attributes: one from a CD is read-only, and the next run could not
+// copy over it.
+INT ClearReadOnly(const PlannedCopy& copy) {
+    if (!(copy.attributes & FILE_ATTRIBUTE_READONLY)) {
+        return kCopyOkay;
+    }
+    DWORD rest = copy.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (!SetFileAttributesA(copy.target.c_str(), rest ? rest : FILE_ATTRIBUTE_NORMAL)) {
+        DWORD error = GetLastError();
+        toolkit::Explain("Setup cannot make " + copy.target + " writable.\n");
+        return error ? static_cast<INT>(error) : ERROR_ACCESS_DENIED;
+    }
+    return kCopyOkay;
+}
+
 INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
     toolkit::Recorder& recorder = toolkit::CurrentRecorder();
     toolkit::Ui& ui = toolkit::CurrentUi();
@@ -81,7 +98,7 @@ INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
         const PlannedCopy& copy = plan[i];
         INT result = toolkit::EnsureDirectory(copy.targetDir);
         if (result != kCopyOkay) {
-            recorder.Note("Setup cannot create the directory " + copy.targetDir + ".\n");
+            toolkit::Explain("Setup cannot create the directory " + copy.targetDir + ".\n");
             return result;
         }
         result = toolkit::RecordCopy(copy.target);
@@ -90,8 +107,11 @@ INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
         }
         if (!CopyFileA(copy.source.c_str(), copy.target.c_str(), FALSE)) {
             DWORD error = GetLastError();
-            recorder.Note("Setup cannot copy " + copy.source + " to " + copy.target + ".\n");
+            toolkit::Explain("Setup cannot copy " + copy.source + " to " + copy.target + ".\n");
             return error ? static_cast<INT>(error) : ERROR_WRITE_FAULT;
+        }
+        if (INT cleared = ClearReadOnly(copy); cleared != kCopyOkay) {
+            return cleared;
         }
         recorder.FileCopied(copy.target);
         toolkit::LogCopied(copy.target, i + 1, plan.size());
@@ -111,14 +131,13 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) try {
     }
     std::string full = toolkit::FullPath(file);
     if (full.empty()) {
-        toolkit::CurrentRecorder().Note("Setup cannot read \"" + std::string(file) +
-                                        "\": it names no drive.\n");
+        toolkit::Explain("Setup cannot read \"" + std::string(file) + "\": it names no drive.\n");
         return FALSE;
     }
     std::string why;
     std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full, &why);
     if (!inf) {
-        toolkit::CurrentRecorder().Note("Setup cannot read " + full + ": " + why + ".\n");
+        toolkit::Explain("Setup cannot read " + full + ": " + why + ".\n");
         return FALSE;
     }
     toolkit::Core().inf = std::move(inf);
@@ -153,8 +172,8 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
     }
     auto found = state.inf->find(section);
     if (found == state.inf->end()) {
-        toolkit::CurrentRecorder().Note(state.infPath + " has no section [" + std::string(section) +
-                                        "]: Setup cannot tell which files to copy.\n");
+        toolkit::Explain(state.infPath + " has no section [" + std::string(section) +
+                         "]: Setup cannot tell which files to copy.\n");
         return FALSE;
     }
     for (const std::string& file : found->second) {

@@ -216,8 +216,22 @@ std::string WithBackslash(std::string dir) {
     return dir;
 }
 
+// Windows opens a device for these names in any folder, whatever extension follows them.
+static bool IsDeviceName(std::string_view name) {
+    std::string_view base = TrimBlanks(name.substr(0, name.find('.')), " ");
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (NameEquals(base, device)) {
+            return true;
+        }
+    }
+    return base.size() == 4 &&
+           (NameEquals(base.substr(0, 3), "COM") || NameEquals(base.substr(0, 3), "LPT")) &&
+           base[3] >= '1' && base[3] <= '9';
+}
+
 bool IsPlainFileName(std::string_view name) {
-    if (name.empty() || name == "." || name.find("..") != std::string_view::npos) {
+    if (name.empty() || name == "." || name.find("..") != std::string_view::npos ||
+        IsDeviceName(name)) {
         return false;
     }
     std::string text(name);

@@ -23,6 +23,8 @@ namespace toolkit {
 // An answers file may also answer Windows' own "Install From Disk" prompt, which the device
 // installer raises for the modem, by the folder to search (or CANCEL).
 constexpr UINT kInstallFromDiskAnswerId = 9000;
+// Setup reads the event of every dialog it answers into 15 bytes, its terminator included.
+constexpr size_t kEventLimit = 15;
 
 // Windows compares names (sections, symbols, files) without regard to ASCII case.
 bool NameEquals(std::string_view a, std::string_view b);
@@ -92,7 +94,8 @@ struct State {
     std::vector<ShownDialog> dialogs; // the dialogs that are up, the last shown at the back
     bool unattended = false;
     std::map<UINT, std::vector<Answer>> answers; // the words still to be taken
-    std::string answersMisfit; // a line that fits no dialog: the next dialog fails with it
+    std::string answersMisfit;       // a line that fits no dialog: the next dialog fails with it
+    bool windowsDirUnusable = false; // an unattended run met the Windows-directory dialog
     UINT cursorsGiven = 0;
     std::vector<HCURSOR> cursors; // those given out, in order
     std::vector<ProgramGroup> groups;
@@ -207,6 +210,8 @@ bool OpenLog(std::string_view cmdLine);
 void Log(std::string_view event);
 void LogCopied(const std::string& target, size_t done, size_t total);
 void LogMessageBox(std::string_view text, std::string_view caption, UINT style);
+// Why a step failed: told to the person running setup, and to the log, before its end line.
+void Explain(std::string_view text);
 // The run's outcome: the first failure's exit code wins over everything else.
 void Fail(UINT exitCode);
 void Cancelled();
@@ -242,7 +247,8 @@ class CallScope {
 // The text without the blanks at either end (spaces and tabs unless told).
 std::string_view TrimBlanks(std::string_view text, std::string_view blanks = " \t");
 std::string WithBackslash(std::string dir);
-// A name that stays inside its directory: no separator, no drive, no "..", not empty.
+// A name that stays inside its directory: no separator, no drive, no "..", not empty, and no
+// device (CON, NUL, COM1, LPT1, ..., with or without an extension).
 bool IsPlainFileName(std::string_view name);
 // The full path of a path relative to the current directory; "" when it names no drive.
 std::string FullPath(std::string_view path);
@@ -261,7 +267,7 @@ namespace toolkit {
 // goes to the notes. (The host build's end of the process is no std::exception: it passes.)
 inline void NoteCallFailed(const std::exception& error, std::string_view call) noexcept {
     try {
-        CurrentRecorder().Note(std::string(call) + " failed: " + error.what() + "\n");
+        Explain(std::string(call) + " failed: " + error.what() + "\n");
     } catch (const std::exception&) {
     }
 }

@@ -84,9 +84,22 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
         ok = ui.OpenModeless(*dialog, state.dialogs.back().window);
     } else if (state.unattended) {
         toolkit::Answer answer = UnattendedAnswer(*dialog);
-        ok = ui.RunModal(*dialog, &answer.word);
         std::string where =
             answer.line ? "answers line " + std::to_string(answer.line) : "default button";
+        // Without the Windows directory the files would land wherever the drive's root is: an
+        // unattended run does not guess it. It leaves, and the quit is confirmed, whatever the
+        // answers say, so that setup's own loop ends the run before anything is copied.
+        if (idDlg == IDD_WINDOWS_DIR && !state.windowsDirUnusable) {
+            state.windowsDirUnusable = true;
+            toolkit::Log("the Windows directory cannot be used, and an unattended run does not "
+                         "guess one");
+            toolkit::Fail(SETUP_EXIT_FAILED);
+        }
+        if (state.windowsDirUnusable && (idDlg == IDD_WINDOWS_DIR || idDlg == IDD_QUIT)) {
+            answer = {qvxcui::kEventExit, 0};
+            where = "the Windows directory cannot be used";
+        }
+        ok = ui.RunModal(*dialog, &answer.word);
         if (!ok) {
             toolkit::Log("dialog " + std::to_string(idDlg) + " refused \"" + answer.word + "\" (" +
                          where + ")");

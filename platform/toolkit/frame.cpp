@@ -8,13 +8,20 @@
 
 namespace {
 
+// A start-up failure of an unattended run is said the way every message of such a run is.
+void StartUpBox(const std::string& text) {
+    toolkit::CurrentRecorder().MessageBoxShown(text, "Setup", MB_ICONHAND);
+    toolkit::LogMessageBox(text, "Setup", MB_ICONHAND);
+    toolkit::CurrentUi().ShowMessageBox(text, "Setup", MB_ICONHAND);
+}
+
 // "[Answers]" lines "<dialog id>=WORD,WORD,...": the words, one per showing of that dialog, each
-// with its line. A line that names no dialog of the library is kept as the run's misfit.
+// with its line. A line that names no dialog of the library, or a word longer than setup reads, is
+// kept as the run's misfit.
 bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownName) {
-    toolkit::Recorder& recorder = toolkit::CurrentRecorder();
     if (!text) {
-        recorder.Note("Setup cannot read the answers file " + std::string(shownName) + ".\n");
         toolkit::Log("the answers file " + std::string(shownName) + " cannot be read");
+        StartUpBox("Setup cannot read its answers file " + std::string(shownName) + ".");
         toolkit::Fail(SETUP_EXIT_ANSWERS_UNREADABLE);
         return false;
     }
@@ -58,7 +65,17 @@ bool LoadAnswers(const std::optional<std::string>& text, std::string_view shownN
         std::string_view value = std::string_view(line).substr(equals + 1);
         while (true) {
             size_t comma = value.find(',');
-            words.push_back({std::string(toolkit::TrimBlanks(value.substr(0, comma))), number});
+            std::string word(toolkit::TrimBlanks(value.substr(0, comma)));
+            // Setup reads a dialog's event into a buffer of its own: a longer word could only
+            // end the run at that dialog, after the steps before it have changed the machine.
+            if (id != toolkit::kInstallFromDiskAnswerId && word.size() >= toolkit::kEventLimit &&
+                state.answersMisfit.empty()) {
+                state.answersMisfit =
+                    "answers file " + std::string(shownName) + " line " + std::to_string(number) +
+                    ": \"" + word + "\" is longer than dialog " + std::to_string(id) + " takes (" +
+                    std::to_string(toolkit::kEventLimit - 1) + " characters)";
+            }
+            words.push_back({std::move(word), number});
             if (comma == std::string_view::npos) {
                 break;
             }
@@ -96,9 +113,7 @@ bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
     }
     if (!toolkit::OpenLog(cmdLine)) {
         // Said the way every message of an unattended run is, and nothing is changed.
-        std::string text = "Setup cannot open its log " + *options.log + ".";
-        toolkit::CurrentRecorder().MessageBoxShown(text, "Setup", MB_ICONHAND);
-        toolkit::CurrentUi().ShowMessageBox(text, "Setup", MB_ICONHAND);
+        StartUpBox("Setup cannot open its log " + *options.log + ".");
         return false;
     }
     if (options.answers) {

@@ -16,8 +16,9 @@ struct Record {
     HANDLE log = INVALID_HANDLE_VALUE;
     UINT failure = 0; // the first failure's exit code, 0 while none
     bool cancelled = false;
-    LONG restart = -1;    // the restart decision, once the main sequence reached it
-    bool removal = false; // the run removed the driver (the codes then mean "removed")
+    LONG restart = -1;            // the restart decision, once the main sequence reached it
+    bool restartForeseen = false; // the restart's lines are in the log before it begins
+    bool removal = false;         // the run removed the driver (the codes then mean "removed")
 };
 
 Record g_record;
@@ -130,6 +131,35 @@ const char* Meaning(UINT code) {
     }
 }
 
+// The exit code of an unattended run whose restart decision is restart.
+UINT RunCode(LONG restart) {
+    const Record& record = g_record;
+    if (record.failure != 0) {
+        return record.failure;
+    }
+    if (record.cancelled) {
+        return SETUP_EXIT_CANCELLED;
+    }
+    if (restart == 0) {
+        return SETUP_EXIT_INSTALLED;
+    }
+    if (restart == 2) {
+        return SETUP_EXIT_RESTARTING;
+    }
+    // A run that ended before its restart decision did not finish.
+    return restart > 0 ? SETUP_EXIT_RESTART_NEEDED : SETUP_EXIT_FAILED;
+}
+
+std::string EndLine(UINT code) {
+    std::string meaning = Meaning(code);
+    if (g_record.removal && code == SETUP_EXIT_INSTALLED) {
+        meaning = "removed";
+    } else if (g_record.removal && code == SETUP_EXIT_RESTART_NEEDED) {
+        meaning = "removed, Windows must be restarted";
+    }
+    return "end: exit code " + std::to_string(code) + " (" + meaning + ")";
+}
+
 } // namespace
 
 RunOptions ParseRunOptions(std::string_view cmdLine) {
@@ -215,6 +245,11 @@ void Log(std::string_view event) {
         written != line.size() || !FlushFileBuffers(g_record.log)) {
         CurrentRecorder().Note("Setup could not write to its log.\n");
     }
+}
+
+void Explain(std::string_view text) {
+    CurrentRecorder().Note(text);
+    Log(TrimBlanks(text, " \t\r\n"));
 }
 
 void LogCopied(const std::string& target, size_t done, size_t total) {
@@ -304,11 +339,14 @@ LONG WINAPI LLogSetupEvent(UINT uEvent, LPCSTR szText, LONG lResult) {
         toolkit::Log("modem: " + text + ": " + (lResult ? "yes" : "no"));
         break;
     case SETUP_LOG_RESTART:
+        toolkit::g_record.restart = lResult;
+        if (lResult == 2 && toolkit::g_record.restartForeseen) {
+            break; // the log already says so
+        }
         toolkit::Log(lResult == 0   ? "restart: not asked for"
                      : lResult == 2 ? "restart: asked for, and Windows is restarting"
                      : toolkit::Options().noRestart ? "restart: asked for, not begun (/norestart)"
                                                     : "restart: asked for, but Windows refused it");
-        toolkit::g_record.restart = lResult;
         break;
     case SETUP_LOG_REMOVAL:
         toolkit::LogRemoval(text, lResult);
@@ -320,8 +358,20 @@ LONG WINAPI LLogSetupEvent(UINT uEvent, LPCSTR szText, LONG lResult) {
     return lResult;
 }
 
+// Asked right before the restart: Windows may end the process, and cut the log, before setup
+// can tell how the run ended, so the log says it now. Should the restart not begin after all,
+// the lines that follow say so, and the last end line holds.
 BOOL WINAPI FRestartAllowed(void) {
-    return !(toolkit::g_record.unattended && toolkit::g_record.options.noRestart);
+    toolkit::Record& record = toolkit::g_record;
+    if (record.unattended && record.options.noRestart) {
+        return FALSE;
+    }
+    if (record.unattended) {
+        record.restartForeseen = true;
+        toolkit::Log("restart: asked for, and Windows is restarting");
+        toolkit::Log(toolkit::EndLine(toolkit::RunCode(2)));
+    }
+    return TRUE;
 }
 
 UINT WINAPI UExitCode(void) {
@@ -330,25 +380,10 @@ UINT WINAPI UExitCode(void) {
     if (!record.unattended) {
         return 0; // an interactive run ends as it always has
     }
-    UINT code = SETUP_EXIT_FAILED; // a run that ended before its restart decision did not finish
-    if (record.failure != 0) {
-        code = record.failure;
-    } else if (record.cancelled) {
-        code = SETUP_EXIT_CANCELLED;
-    } else if (record.restart == 0) {
-        code = SETUP_EXIT_INSTALLED;
-    } else if (record.removal && record.restart > 0) {
-        code = SETUP_EXIT_RESTART_NEEDED;
-    } else if (record.restart == 2) {
-        code = SETUP_EXIT_RESTARTING;
-    } else if (record.restart > 0) {
-        code = SETUP_EXIT_RESTART_NEEDED;
+    UINT code = toolkit::RunCode(record.restart);
+    if (!(record.restartForeseen && record.restart == 2)) {
+        toolkit::Log(toolkit::EndLine(code));
     }
-    std::string meaning = toolkit::Meaning(code);
-    if (record.removal && (code == SETUP_EXIT_INSTALLED || code == SETUP_EXIT_RESTART_NEEDED)) {
-        meaning = code == SETUP_EXIT_INSTALLED ? "removed" : "removed, Windows must be restarted";
-    }
-    toolkit::Log("end: exit code " + std::to_string(code) + " (" + meaning + ")");
     if (record.log != INVALID_HANDLE_VALUE) {
         CloseHandle(record.log);
         record.log = INVALID_HANDLE_VALUE;

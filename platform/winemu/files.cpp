@@ -91,6 +91,23 @@ DWORD MissingError(const fs::path& host) {
     return IsDirectory(host.parent_path()) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
+// The image keeps a file's read-only attribute as its host file's lack of write permission. The
+// machine judges it itself, as Windows does, so that the host user (root writes anything) does
+// not change what a program on the machine may do.
+bool IsReadOnly(const fs::path& host) {
+    std::error_code ec;
+    fs::file_status status = fs::status(host, ec);
+    return fs::is_regular_file(status) &&
+           (status.permissions() & fs::perms::owner_write) == fs::perms::none;
+}
+
+void SetReadOnly(const fs::path& host, bool readOnly, std::error_code& ec) {
+    constexpr fs::perms kWrite = fs::perms::owner_write | fs::perms::group_write;
+    constexpr fs::perms kAnyWrite = kWrite | fs::perms::others_write;
+    fs::permissions(host, readOnly ? kAnyWrite : kWrite,
+                    readOnly ? fs::perm_options::remove : fs::perm_options::add, ec);
+}
+
 // A call's result from its error: TRUE, or FALSE with the error as the last error.
 BOOL Finish(DWORD error) {
     if (error == ERROR_SUCCESS)
@@ -141,11 +158,16 @@ DWORD CopyFileError(LPCSTR from, LPCSTR to, BOOL failIfExists) {
             return ERROR_SHARING_VIOLATION; // a file cannot be copied onto itself
         if (failIfExists)
             return ERROR_FILE_EXISTS;
+        if (IsReadOnly(target.host))
+            return ERROR_ACCESS_DENIED;
     }
     // Copy beside the target and rename over it, so that a failed copy leaves the old file whole.
+    // The copy takes the source's attributes, as Windows' does: a file from a CD stays read-only.
     fs::path temporary = target.host;
     temporary += ".copy~";
     fs::copy_file(source.host, temporary, fs::copy_options::overwrite_existing, ec);
+    if (!ec)
+        SetReadOnly(temporary, IsReadOnly(source.host), ec);
     if (!ec)
         fs::rename(temporary, target.host, ec);
     if (ec) {
@@ -192,6 +214,23 @@ DWORD FileAttributes(LPCSTR path, DWORD& attributes) {
     return ERROR_SUCCESS;
 }
 
+// Only the read-only attribute is kept; the others a file always reads with (archive) or never
+// has, and a folder keeps none.
+DWORD SetAttributesError(LPCSTR path, DWORD attributes) {
+    if (winemu::Current().Fault().Check("SetFileAttributesA", {Arg(path)}))
+        return ERROR_ACCESS_DENIED;
+    Resolved target = Resolve(path);
+    if (target.error != ERROR_SUCCESS)
+        return target.error;
+    if (!Exists(target.host))
+        return MissingError(target.host);
+    if (IsDirectory(target.host))
+        return ERROR_SUCCESS;
+    std::error_code ec;
+    SetReadOnly(target.host, (attributes & FILE_ATTRIBUTE_READONLY) != 0, ec);
+    return ec ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
 // A file opened by handle: its stream, read from the start or written from empty.
 struct OpenFile {
     std::fstream stream;
@@ -208,6 +247,9 @@ DWORD OpenFileError(LPCSTR path, DWORD access, DWORD disposition, std::shared_pt
     if (IsDirectory(target.host))
         return ERROR_ACCESS_DENIED;
     bool exists = Exists(target.host);
+    if (exists && IsReadOnly(target.host) &&
+        ((access & GENERIC_WRITE) || disposition == CREATE_ALWAYS))
+        return ERROR_ACCESS_DENIED;
     file = std::make_shared<OpenFile>();
     std::ios::openmode mode = std::ios::binary;
     switch (disposition) {
@@ -220,7 +262,9 @@ DWORD OpenFileError(LPCSTR path, DWORD access, DWORD disposition, std::shared_pt
         break;
     case OPEN_ALWAYS:
         if (exists) {
-            mode |= std::ios::in | std::ios::out;
+            mode |= std::ios::in;
+            if (access & GENERIC_WRITE)
+                mode |= std::ios::out;
             break;
         }
         if (!IsDirectory(target.host.parent_path()))
@@ -260,7 +304,7 @@ DWORD MoveFileError(LPCSTR from, LPCSTR to, DWORD flags) {
         return error;
     if (Exists(target.host) && !(flags & MOVEFILE_REPLACE_EXISTING))
         return ERROR_ALREADY_EXISTS;
-    if (IsDirectory(target.host))
+    if (IsDirectory(target.host) || IsReadOnly(target.host))
         return ERROR_ACCESS_DENIED;
     std::error_code ec;
     fs::rename(source.host, target.host, ec);
@@ -320,6 +364,10 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         attributes = INVALID_FILE_ATTRIBUTES;
     }
     return attributes;
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    return Finish(SetAttributesError(lpFileName, dwFileAttributes));
 }
 
 // The length without the terminator when the full path fits, else the size needed with it.
@@ -460,7 +508,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         return Finish(target.error);
     if (!Exists(target.host))
         return Finish(MissingError(target.host));
-    if (IsDirectory(target.host))
+    if (IsDirectory(target.host) || IsReadOnly(target.host))
         return Finish(ERROR_ACCESS_DENIED);
     std::error_code ec;
     fs::remove(target.host, ec);

@@ -142,6 +142,7 @@ constexpr std::string_view kFaultableApis[] = {
     "RemoveDirectoryA",
     "SendDriverMessage",
     "SetCurrentDirectoryA",
+    "SetFileAttributesA",
     "SetupDiCallClassInstaller",
     "SetupDiCreateDeviceInfoA",
     "SetupDiCreateDeviceInfoList",

@@ -28,6 +28,7 @@ struct RunPath {
     const char* answers;       // lines of [Answers]
     const char* command = "";  // more of the command line
     bool installFirst = false; // the run is made on the sample as its own install left it
+    bool fromCd = false;       // the install disk's files are read-only
 };
 
 const RunPath kPaths[] = {
@@ -35,7 +36,7 @@ const RunPath kPaths[] = {
     {"nt40", "restart", "100=CONTINUE\n700=RESTART\n"},
     {"nt40", "quit", "100=CANCEL\n200=EXIT\n"},
     {"nt40-modem", "install", "100=CONTINUE\n700=CONTINUE\n"},
-    {"nt351", "install", "100=CONTINUE\n700=CONTINUE\n"},
+    {"nt351", "install", "100=CONTINUE\n700=CONTINUE\n", "", false, true}, // a disk from a CD
     {"nt40-wave", "refused", ""},
     {"nt40-modem", "remove", "800=REMOVE\n", " /remove", true},
 };
@@ -120,6 +121,9 @@ testsupport::ChildResult RunWithFault(const RunPath& path, const testsupport::Fa
                                       std::string* registryAfterAnother = nullptr) {
     testsupport::TestImage image;
     MakeImage(path, image);
+    for (const auto& entry : fs::directory_iterator(image.Dir() / "drives" / "A"))
+        if (path.fromCd && entry.is_regular_file())
+            fs::permissions(entry.path(), fs::perms::owner_read);
     std::string cmdLine = testsupport::UseAnswers(image, path.answers) + path.command;
     testsupport::ChildResult run = testsupport::RunSetup(image, cmdLine, faults);
     if (registryAfterAnother) {

@@ -12,8 +12,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
 
 namespace {
 
@@ -280,7 +283,7 @@ TEST(SetupFlow, EarlyEndings) {
          "",
          {{"CreateFileA", "ANSWERS.INI"}},
          {},
-         {"Cannot initialize setup!"},
+         {"Setup cannot read its answers file A:\\ANSWERS.INI.", "Cannot initialize setup!"},
          false,
          SETUP_EXIT_ANSWERS_UNREADABLE},
         {"log cannot be opened",
@@ -299,12 +302,9 @@ TEST(SetupFlow, EarlyEndings) {
          false,
          SETUP_EXIT_LOG_UNUSABLE,
          " /log:C:\\SETUP.LOG /silent"},
-        {"welcome event one too long",
-         "100=CONTINUE_______\n",
-         {},
-         {5100, 100, 400},
-         {"Buffer Overflow"},
-         false},
+        // Refused at start-up, before the steps ahead of its dialog change anything.
+        {"welcome event one too long", "100=CONTINUE_______\n", {}, {400}, kNoBoxes, false},
+        {"finish event too long", "700=CONTINUExxxxxxxx\n", {}, {400}, kNoBoxes, false},
         {"queueing fails",
          "",
          {{"FAddSectionFilesToCopyList", "System Files"}},
@@ -423,10 +423,18 @@ TEST(SetupFlow, TheLogOfAFailedRunNamesWhatWentWrong) {
          {{"FSetSymbolValue", "#2"}},
          "dialog 100 refused \"BOGUS\" (answers line 2)",
          SETUP_EXIT_FAILED},
-        {"100=CONTINUE_______\n",
+        {"700=CONTINUE_______\n",
          {},
-         "message box \"MS-Setup Error\": Buffer Overflow -> OK",
+         "answers file A:\\ANSWERS.INI line 2: \"CONTINUE_______\" is longer than dialog 700 "
+         "takes (14 characters)",
          SETUP_EXIT_FAILED},
+        {"", {{"GetFileAttributesA", "SYS"}}, "Setup cannot find the file A:\\TONEBAY.SYS.", 1603},
+        // Written before Windows is asked to restart; its refusal follows.
+        {"700=RESTART\n",
+         {{"ExitWindowsEx", "*"}},
+         "end: exit code 1641 (installed, Windows is "
+         "restarting)",
+         SETUP_EXIT_RESTART_NEEDED},
         {"",
          {{"CreateFileA", "ANSWERS"}},
          "the answers file A:\\ANSWERS.INI cannot be read",
@@ -505,10 +513,14 @@ TEST(SetupFlow, RestartFailuresStillEndNormally) {
 TEST(SetupFlow, UnreadableWindowsDirectoryCopiesToTheRootOfTheCurrentDrive) {
     TestImage image;
     FromSample(image, "nt40");
-    std::string sCmd = UseAnswers(image, "6400=CONTINUE\n");
-
-    ChildResult result = RunSetup(image, sCmd, {{"GetWindowsDirectoryA", "*"}});
-    ASSERT_EQ(ExitCode(result), SETUP_EXIT_INSTALLED) << result.output;
+    auto enterEverywhere = [] { // the person at the screen takes each default button
+        std::istringstream enter(std::string(8, '\n'));
+        winemu::Current().SetInput(&enter);
+        WinMain((HINSTANCE)(ULONG_PTR)0x400000, NULL, std::string().data(), SW_SHOWNORMAL);
+    };
+    ChildResult result =
+        testsupport::RunInChild(image, enterEverywhere, {{"GetWindowsDirectoryA", "*"}});
+    ASSERT_EQ(result.exitCode, 0) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 100, 5000, 700}));
     EXPECT_EQ(
         FilesCopied(result.report),
@@ -544,13 +556,14 @@ TEST(SetupFlow, TheModemCheckReadsTheSystemDirectorysCardData) {
               "57600,n,8,1");
 }
 
-TEST(SetupFlow, UnreadableWindowsDirectoryAndTheUserQuits) {
+// An unattended run does not guess the Windows directory: whatever the answers, it quits.
+TEST(SetupFlow, UnreadableWindowsDirectoryEndsAnUnattendedRun) {
     TestImage image;
     FromSample(image, "nt40");
-    std::string sCmd = UseAnswers(image, "6400=EXIT\n200=EXIT\n");
+    std::string sCmd = UseAnswers(image, "6400=CONTINUE\n");
 
     ChildResult result = RunSetup(image, sCmd, {{"GetWindowsDirectoryA", "*"}});
-    ASSERT_EQ(ExitCode(result), SETUP_EXIT_CANCELLED) << result.output;
+    ASSERT_EQ(ExitCode(result), SETUP_EXIT_FAILED) << result.output;
     EXPECT_EQ(DialogIds(result.report), (std::vector<int>{5100, 6400, 200}));
     EXPECT_TRUE(FilesCopied(result.report).empty());
 }
@@ -572,7 +585,7 @@ TEST(SetupFlow, TargetDirectoryFromTheWindowsDirectory) {
         {"D:\\", false, "D:\\SYSTEM32\\TONEBAY.DLL", SETUP_EXIT_INSTALLED},
         // The Mixer item's command line is then too long: the fatal path.
         {sLong242, false, sLong242 + "\\SYSTEM32\\TONEBAY.DLL", SETUP_EXIT_FAILED},
-        {sLong243, true, "A:\\SYSTEM32\\TONEBAY.DLL", SETUP_EXIT_INSTALLED},
+        {sLong243, true, "", SETUP_EXIT_FAILED},
     };
     for (const WindowsDirRow& row : rows) {
         SCOPED_TRACE(row.sWindowsDir.substr(0, 12) + " (" + std::to_string(row.sWindowsDir.size()) +
@@ -588,9 +601,8 @@ TEST(SetupFlow, TargetDirectoryFromTheWindowsDirectory) {
         std::vector<int> ids = DialogIds(result.report);
         EXPECT_EQ(ids.size() > 1 && ids[1] == 6400, row.fRefused);
         std::vector<std::string> files = FilesCopied(result.report);
-        ASSERT_FALSE(files.empty());
-        EXPECT_EQ(files[0], row.sTarget);
-        EXPECT_TRUE(image.Exists(row.sTarget));
+        ASSERT_EQ(files.empty(), row.sTarget.empty());
+        EXPECT_TRUE(files.empty() || (files[0] == row.sTarget && image.Exists(row.sTarget)));
     }
 }
 
@@ -623,7 +635,7 @@ TEST(SetupFlow, SourceDirectoryFromTheStartDirectory) {
             image.File(sDisk + szFile, image.Read(std::string("A:\\") + szFile));
         }
         image.Ini("[Machine]\nVersion=4.0\nCurrentDirectory=" + row.sCurrentDir + "\n");
-        std::string sCmd = UseAnswers(image, "");
+        std::string sCmd = UseAnswers(image, "") + " /log:C:\\SETUP.LOG";
 
         ChildResult result = RunSetup(image, sCmd);
         ASSERT_EQ(ExitCode(result),
@@ -631,6 +643,9 @@ TEST(SetupFlow, SourceDirectoryFromTheStartDirectory) {
             << result.output;
         EXPECT_EQ(DialogIds(result.report), row.ids);
         EXPECT_EQ(BoxTexts(result.report), row.boxes);
+        // The box says only "Buffer Overflow"; the log names the directory.
+        EXPECT_EQ(image.Read("C:\\SETUP.LOG").find(": " + sDisk + "\r\n") != std::string::npos,
+                  !row.boxes.empty());
     }
 }
 

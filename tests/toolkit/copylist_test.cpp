@@ -160,9 +160,9 @@ TEST_F(CopyTest, CommentsAndBlanksAreNoFileNames) {
 }
 
 TEST_F(CopyTest, NamesThatLeaveTheirDirectoryAreRefusedBeforeAnythingIsCopied) {
-    const char* refused[] = {"..\\EVIL.DLL", "SUB\\EVIL.DLL", "SUB/EVIL.DLL",
-                             "C:EVIL.DLL",   "C:\\EVIL.DLL",  "..",
-                             "EVIL..DLL"};
+    const char* refused[] = {
+        "..\\EVIL.DLL", "SUB\\EVIL.DLL", "SUB/EVIL.DLL", "C:EVIL.DLL", "C:\\EVIL.DLL", "..",
+        "EVIL..DLL",    "COM1",          "nul.txt",      "Lpt9.DAT",   "CON",          "AUX.INF"};
     for (const char* name : refused) {
         SCOPED_TRACE(name);
         Disk({"GOOD.DLL"}, {name});

@@ -312,6 +312,24 @@ TEST_F(PathsFixture, FileAttributes) {
     }
 }
 
+// Read-only holds whoever runs the machine (root too); a copy keeps its source's attribute.
+TEST_F(PathsFixture, ReadOnlyFilesAreNotWritten) {
+    ASSERT_TRUE(SetFileAttributesA("Old.Dll", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(CopyFileA("Old.Dll", "Copy.Dll", FALSE));
+    for (const char* name : {"Old.Dll", "Copy.Dll"}) {
+        EXPECT_EQ(GetFileAttributesA(name), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+        EXPECT_FALSE(CopyFileA("A:\\TONEBAY.DLL", name, FALSE));
+        EXPECT_EQ(CreateFileA(name, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_FALSE(MoveFileExA("A:\\TONEBAY.DLL", name, MOVEFILE_REPLACE_EXISTING));
+        EXPECT_FALSE(DeleteFileA(name));
+        EXPECT_EQ(LastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+        EXPECT_EQ(image.Read(std::string("C:\\WINNT\\System32\\") + name), "old");
+    }
+    ASSERT_TRUE(SetFileAttributesA("Copy.Dll", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(CopyFileA("A:\\TONEBAY.DLL", "Copy.Dll", FALSE));
+}
+
 TEST_F(PathsFixture, FaultedCallsFailWithAccessDenied) {
     M().Fault().Add("GetCurrentDirectoryA", "*");
     M().Fault().Add("GetWindowsDirectoryA", "*");

@@ -196,9 +196,12 @@ TEST(SetupDi, ElementsOfAnotherClassAreRefused) {
     EXPECT_FALSE(SetupDiCreateDeviceInfoA(inst.list, "ID_ONE", &other, "", nullptr,
                                           DICD_GENERATE_ID, &data));
     EXPECT_EQ(inst.Error(), static_cast<DWORD>(ERROR_CLASS_MISMATCH));
-    EXPECT_FALSE(SetupDiCreateDeviceInfoA(inst.list, "BAD,NAME", &inst.guid, "", nullptr,
-                                          DICD_GENERATE_ID, &data));
-    EXPECT_EQ(inst.Error(), static_cast<DWORD>(ERROR_INVALID_DEVINST_NAME));
+    // A generated id takes a bare device name: a hardware id with its enumerator is none.
+    for (const char* name : {"BAD,NAME", "ISAPNP\\QVX0001", "PCMCIA\\QV-MODEM"}) {
+        EXPECT_FALSE(SetupDiCreateDeviceInfoA(inst.list, name, &inst.guid, "", nullptr,
+                                              DICD_GENERATE_ID, &data));
+        EXPECT_EQ(inst.Error(), static_cast<DWORD>(ERROR_INVALID_DEVINST_NAME)) << name;
+    }
 }
 
 TEST(SetupDiSelectOEMDrv, MatchesTheHardwareIdInTheCurrentDirectory) {
