@@ -3,6 +3,7 @@
 // by handle for reading or writing.
 #include "winemu/dbcs.h"
 #include "winemu/machine.h"
+#include "winemu/restart.h"
 
 #include <cstring>
 #include <fstream>
@@ -295,9 +296,29 @@ std::shared_ptr<OpenFile> FileOf(HANDLE handle) {
                                                        winemu::HandleKind::File);
 }
 
+// A move left for the next start: only recorded now, where the Session Manager finds it (the
+// process is an administrator's, whom Windows lets write there). No target deletes the source.
+DWORD DelayedMoveError(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (flags & MOVEFILE_COPY_ALLOWED)
+        return ERROR_INVALID_PARAMETER;
+    Resolved source = Resolve(from);
+    if (source.error != ERROR_SUCCESS)
+        return source.error;
+    Resolved target;
+    if (to != nullptr && *to != '\0') {
+        target = Resolve(to);
+        if (target.error != ERROR_SUCCESS)
+            return target.error;
+    }
+    winemu::QueueMoveAtRestart(winemu::Current(), source.full, target.full, flags);
+    return ERROR_SUCCESS;
+}
+
 DWORD MoveFileError(LPCSTR from, LPCSTR to, DWORD flags) {
     if (winemu::Current().Fault().Check("MoveFileExA", {Arg(from), Arg(to)}))
         return ERROR_ACCESS_DENIED;
+    if (flags & MOVEFILE_DELAY_UNTIL_REBOOT)
+        return DelayedMoveError(from, to, flags);
     Resolved source;
     Resolved target;
     if (DWORD error = ResolveExistingSource(from, to, source, target); error != ERROR_SUCCESS)

@@ -209,7 +209,7 @@ void ReadMachineIni(std::string_view text, MachineConfig& config, Faults& faults
                 throw BootError(file, line, "a section name must end with ']'");
             section = Trim(l.substr(1, l.size() - 2));
             if (!NameEquals(section, "Machine") && !NameEquals(section, "Devices") &&
-                !NameEquals(section, "Faults"))
+                !NameEquals(section, "DevicesFound") && !NameEquals(section, "Faults"))
                 throw BootError(file, line, "unknown section [" + section + "]");
             continue;
         }
@@ -246,16 +246,18 @@ void ReadMachineIni(std::string_view text, MachineConfig& config, Faults& faults
             } else {
                 throw BootError(file, line, "unknown key " + key);
             }
-        } else if (NameEquals(section, "Devices")) {
+        } else if (NameEquals(section, "Devices") || NameEquals(section, "DevicesFound")) {
+            // The image's own devices, or those its last restart found.
+            bool found = NameEquals(section, "DevicesFound");
             UINT n = ParseUnsigned(value, file, line);
             if (NameEquals(key, "WaveOut"))
-                config.waveOutDevs = n;
+                (found ? config.foundWaveOutDevs : config.waveOutDevs) = n;
             else if (NameEquals(key, "WaveIn"))
-                config.waveInDevs = n;
+                (found ? config.foundWaveInDevs : config.waveInDevs) = n;
             else if (NameEquals(key, "MidiOut"))
-                config.midiOutDevs = n;
+                (found ? config.foundMidiOutDevs : config.midiOutDevs) = n;
             else if (NameEquals(key, "MidiIn"))
-                config.midiInDevs = n;
+                (found ? config.foundMidiInDevs : config.midiInDevs) = n;
             else
                 throw BootError(file, line, "unknown device " + key);
         } else {
@@ -476,6 +478,12 @@ bool Machine::SaveRegistry() const {
 void Machine::WriteReport(const std::filesystem::path& file) const {
     AtomicFile out(file);
     out.Write(report_.dump(2) + "\n");
+    out.Commit();
+}
+
+void WriteFileAtomically(const std::filesystem::path& file, std::string_view text) {
+    AtomicFile out(file);
+    out.Write(text);
     out.Commit();
 }
 

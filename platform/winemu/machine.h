@@ -267,6 +267,11 @@ struct MachineConfig {
     UINT waveInDevs = 0;
     UINT midiOutDevs = 0;
     UINT midiInDevs = 0;
+    // What the last restart found in Drivers32 ([DevicesFound]), on top of the image's own.
+    UINT foundWaveOutDevs = 0;
+    UINT foundWaveInDevs = 0;
+    UINT foundMidiOutDevs = 0;
+    UINT foundMidiInDevs = 0;
 };
 
 class Machine {
@@ -363,6 +368,10 @@ class Machine {
 
 // machine.ini's text applied to a configuration and faults; throws BootError with the line.
 void ReadMachineIni(std::string_view text, MachineConfig& config, Faults& faults);
+
+// Writes a file of the image whole: beside it, flushed, then renamed over, so that a power cut
+// leaves the old file or the new one. Throws std::runtime_error, leaving the old file.
+void WriteFileAtomically(const std::filesystem::path& file, std::string_view text);
 
 // A digest of a text given in pieces of any size: the same text gives the same digest however
 // it is cut.

@@ -1,6 +1,7 @@
 // The machine core: booting images, faults, handles, the process end, messages, the restart
 // privilege and the device counts.
 #include "support/test_machine.h"
+#include "winemu/restart.h"
 
 #include <mmsystem.h>
 
@@ -354,4 +355,54 @@ TEST(MachineBoot, ADoubleByteLastCharacterKeepsItsSecondByte) {
     TestImage western;
     western.Ini("[Machine]\nCurrentDirectory=A:\\DISK\x83\\\n");
     EXPECT_EQ(western.Boot()->CurrentDirectory(), "A:\\DISK\x83");
+}
+
+// A delayed move is only recorded, in NT's form and order; a restart carries the moves out in that
+// order and forgets them.
+TEST(Restart, PendingMovesAreRecordedThenCarriedOutInOrderOnce) {
+    TestImage image;
+    image.Ini("[Machine]\nCurrentDirectory=C:\\WINNT\\system32\n");
+    for (std::string name : {"X.DLL", "Gone.Dll", "B.DLL", "Keep.Dll"})
+        image.File("C:\\WINNT\\system32\\" + name, name);
+    ActiveMachine am(image);
+    const DWORD kDelay = MOVEFILE_DELAY_UNTIL_REBOOT;
+    EXPECT_TRUE(MoveFileExA("X.DLL", "Y.DLL", kDelay));
+    EXPECT_TRUE(MoveFileExA("Y.DLL", "C:\\WINNT\\Z.DLL", kDelay | MOVEFILE_REPLACE_EXISTING));
+    EXPECT_TRUE(MoveFileExA("Gone.Dll", NULL, kDelay));
+    EXPECT_TRUE(MoveFileExA("B.DLL", "Keep.Dll", kDelay)); // may not replace: left undone
+    const std::string s = "\\??\\C:\\WINNT\\system32\\";
+    const std::string nt = s + "X.DLL" + '\0' + s + "Y.DLL" + '\0' + s + "Y.DLL" + '\0' +
+                           "!\\??\\C:\\WINNT\\Z.DLL" + '\0' + s + "Gone.Dll" + '\0' + '\0' + s +
+                           "B.DLL" + '\0' + s + "Keep.Dll" + '\0' + '\0';
+    const winemu::RegValue* pending =
+        am->Reg().Value(winemu::kSessionManagerKey, winemu::kPendingMovesValue);
+    EXPECT_EQ(pending ? std::string(pending->data.begin(), pending->data.end()) : "", nt);
+    EXPECT_EQ(winemu::RestartMachine(am.M()).movesFailed, 1);
+    EXPECT_EQ(image.Read("C:\\WINNT\\Z.DLL"), "X.DLL");
+    EXPECT_FALSE(image.Exists("C:\\WINNT\\system32\\Gone.Dll"));
+    EXPECT_EQ(image.Read("C:\\WINNT\\system32\\Keep.Dll"), "Keep.Dll");
+    EXPECT_EQ(am->Reg().Value(winemu::kSessionManagerKey, winemu::kPendingMovesValue), nullptr);
+}
+
+// A wave entry whose driver loads gives a wave out and a wave in, a MIDI entry a MIDI out; the
+// mappers and the rest none. Each restart counts afresh into [DevicesFound].
+TEST(Restart, DevicesComeFromTheDriversThatLoadAndAreCountedAfresh) {
+    TestImage image;
+    image.Ini("[DevicesFound]\r\nWaveOut=7\r\n[Faults]\r\nGetPrivateProfileIntA=*\r\n");
+    image.File("C:\\WINNT\\system32\\TONEBAY.DLL", "");
+    image.Registry(
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Drivers32]\n"
+        "\"wave\"=\"TONEBAY.DLL\"\n\"wave1\"=\"mmdrv.dll\"\n\"Midi2\"=\"tonebay.dll\"\n"
+        "\"midi1\"=\"KERNEL32.DLL\"\n\"wavemapper\"=\"TONEBAY.DLL\"\n\"aux\"=\"x.dll\"\n");
+    for (UINT wave : {1u, 0u}) {
+        auto m = image.Boot();
+        winemu::RestartResult found = winemu::RestartMachine(*m);
+        EXPECT_EQ((std::vector<UINT>{found.waveOut, found.waveIn, found.midiOut, found.midiIn}),
+                  (std::vector<UINT>{wave, wave, wave, 0}));
+        winemu::SaveDevicesFound(*m);
+        std::filesystem::remove(image.HostPath("C:\\WINNT\\system32\\TONEBAY.DLL")); // gone
+    }
+    EXPECT_EQ(testsupport::ReadHostFile(image.Dir() / "machine.ini"),
+              "[Faults]\r\nGetPrivateProfileIntA=*\r\n\r\n[DevicesFound]\r\n"
+              "WaveOut=0\r\nWaveIn=0\r\nMidiOut=0\r\nMidiIn=0\r\n");
 }
