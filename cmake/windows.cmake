@@ -13,10 +13,12 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   add_link_options(-Wl,--enable-stdcall-fixup -Wl,--major-subsystem-version,3
     -Wl,--minor-subsystem-version,51 -Wl,--major-os-version,3 -Wl,--minor-os-version,51)
   # The C library is crtdll.dll, which Windows NT 3.51 ships; msvcrt.dll came with NT 4.0. The
-  # compiler driver always asks for -lmsvcrt, last of all: a folder searched first answers that
-  # name with mingw-w64's crtdll import library and crtdll.c, what the C++ runtime needs beyond it.
+  # product images name it themselves (platform/win32crt). The test-only programs keep mingw-w64's
+  # runtime, whose compiler driver always asks for -lmsvcrt, last of all: a folder searched first
+  # answers that name with mingw-w64's crtdll import library and crtdll.c, what the prebuilt C++
+  # runtime needs beyond it.
   set(CRTDLL_DIR ${CMAKE_BINARY_DIR}/crtdll)
-  set(CRTDLL_EXTRAS ${CMAKE_SOURCE_DIR}/platform/toolkit/win32/crtdll.c)
+  set(CRTDLL_EXTRAS ${CMAKE_SOURCE_DIR}/platform/win32crt/crtdll.c)
   execute_process(COMMAND ${CMAKE_C_COMPILER} -print-file-name=libcrtdll.a
     OUTPUT_VARIABLE CRTDLL_IMPORT_LIBRARY OUTPUT_STRIP_TRAILING_WHITESPACE)
   file(MAKE_DIRECTORY ${CRTDLL_DIR})
@@ -44,6 +46,9 @@ target_include_directories(win32_headers INTERFACE ${CMAKE_SOURCE_DIR}/platform/
 add_library(win32_platform INTERFACE)
 target_link_libraries(win32_platform INTERFACE toolkit advapi32 winmm user32 gdi32 comctl32)
 
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  add_subdirectory(platform/win32crt)
+endif()
 add_subdirectory(platform/toolkit)
 add_subdirectory(platform/qvxcui)
 add_subdirectory(driver)
@@ -66,10 +71,28 @@ endif()
 # The sample driver and the checks of the built files.
 add_subdirectory(platform/tonebay)
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  # The four files on the disk run on their own runtime, built for the i486 like them. Their code
+  # is built without exceptions and RTTI, so that it needs none of the C++ library's prebuilt
+  # code; a function's static is set up on first use without a lock: no image starts a thread.
+  foreach(image setup toolkit qvxcui tonebay)
+    win32crt_image(${image})
+  endforeach()
+  foreach(code setup setup_flow driver_reg modem_inst toolkit qvxcui tonebay win32crt)
+    target_compile_options(${code} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti
+      -fno-threadsafe-statics>)
+  endforeach()
   # Its files are also read as an NT loader would (machine, subsystem, exports, imports).
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   add_test(NAME pe_checks
     COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/pe/check_pe.py ${CMAKE_BINARY_DIR})
+  # No 486 runs here: their code is disassembled and held against the i486's instructions, and
+  # the check itself against a table of instructions it must refuse or pass.
+  add_test(NAME i486_checks
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/pe/check_i486.py ${CMAKE_OBJDUMP}
+      ${CMAKE_BINARY_DIR})
+  add_test(NAME i486_check_table
+    COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/pe/check_i486.py ${CMAKE_OBJDUMP}
+      --self-test ${CMAKE_C_COMPILER})
   # A test-only program that drives the real dialogs under 32-bit Wine (tests/wine).
   add_subdirectory(tests/wine/win32 wine32)
 endif()

@@ -109,14 +109,10 @@ INT_PTR ModalProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, Escape esca
     }
 }
 
-// No C++ exception may unwind into the dialog manager: the dialog fails instead.
+// No C++ exception may unwind into the dialog manager: the library is built without exceptions,
+// and its runtime ends the process where the C++ library would throw.
 INT_PTR Guarded(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, Escape escape) {
-    try {
-        return ModalProc(hwnd, msg, wParam, lParam, escape);
-    } catch (...) {
-        EndDialog(hwnd, IDABORT);
-        return TRUE;
-    }
+    return ModalProc(hwnd, msg, wParam, lParam, escape);
 }
 
 } // namespace

@@ -122,7 +122,7 @@ INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
 
 } // namespace
 
-BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) try {
+BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) TOOLKIT_TRY {
     toolkit::CallScope call("FOpenInf", {toolkit::Text(szFile), static_cast<long long>(fCheck),
                                          static_cast<long long>(fCheckSyms)});
     std::string_view file = szFile ? szFile : "";
@@ -143,20 +143,22 @@ BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) try {
     toolkit::Core().inf = std::move(inf);
     toolkit::Core().infPath = full;
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FOpenInf", error, FALSE);
 }
 
-void WINAPI ResetCopyList(void) try {
+void WINAPI ResetCopyList(void) TOOLKIT_TRY {
     toolkit::CallScope call("ResetCopyList", {});
     toolkit::Core().copyList.clear();
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     toolkit::NoteCallFailed(error, "ResetCopyList");
 }
 
 // A section that setup.inf does not have fails the call: the files it should have named would
 // otherwise be missing from the install without a word.
-BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) try {
+BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) TOOLKIT_TRY {
     toolkit::CallScope call(
         "FAddSectionFilesToCopyList",
         {toolkit::Text(szSection), toolkit::Text(szSrc), toolkit::Text(szDest)});
@@ -181,11 +183,12 @@ BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR sz
                                   toolkit::WithBackslash(std::string(dest))});
     }
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FAddSectionFilesToCopyList", error, FALSE);
 }
 
-BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks) try {
+BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks) TOOLKIT_TRY {
     toolkit::CallScope call("FAddToBillboardList",
                             {toolkit::Text(szDll), static_cast<long long>(idDlg),
                              toolkit::Text(szProc), static_cast<long long>(lTicks)});
@@ -202,18 +205,20 @@ BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lT
     }
     toolkit::Core().billboards.push_back({idDlg, std::string(proc), lTicks});
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FAddToBillboardList", error, FALSE);
 }
 
-void WINAPI ProSetPos(INT x, INT y) try {
+void WINAPI ProSetPos(INT x, INT y) TOOLKIT_TRY {
     toolkit::CallScope call("ProSetPos", {static_cast<long long>(x), static_cast<long long>(y)});
     toolkit::Core().gaugePos = POINT{x, y};
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     toolkit::NoteCallFailed(error, "ProSetPos");
 }
 
-INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) try {
+INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) TOOLKIT_TRY {
     toolkit::CallScope call("GrcCopyFilesInCopyList", {toolkit::InstanceArg(hinst)});
     if (toolkit::CurrentRecorder().Fails("GrcCopyFilesInCopyList", {})) {
         return ERROR_WRITE_FAULT;
@@ -233,6 +238,7 @@ INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) try {
         state.copyList.clear();
     }
     return result;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<INT>("GrcCopyFilesInCopyList", error, ERROR_NOT_ENOUGH_MEMORY);
 }

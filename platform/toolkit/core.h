@@ -265,12 +265,25 @@ namespace toolkit {
 // No C++ exception leaves a toolkit call: setup's code and the dialog library call them as Win32
 // functions, through frames that cannot unwind. The call fails with its failure result, and why
 // goes to the notes. (The host build's end of the process is no std::exception: it passes.)
-inline void NoteCallFailed(const std::exception& error, std::string_view call) noexcept {
-    try {
-        Explain(std::string(call) + " failed: " + error.what() + "\n");
-    } catch (const std::exception&) {
-    }
+// An entry point reads "F(...) TOOLKIT_TRY { ... } TOOLKIT_CATCH(const std::exception& error)
+// { ... }". The Windows images are built without exceptions: there the library's throws end the
+// process with a message, and the handler stays as a function nothing calls, still compiled.
+#if defined(__cpp_exceptions)
+#define TOOLKIT_TRY try
+#define TOOLKIT_CATCH(declaration) catch (declaration)
+#else
+#define TOOLKIT_TRY
+#define TOOLKIT_CATCH(declaration) TOOLKIT_HANDLER(__LINE__, declaration)
+#define TOOLKIT_HANDLER(line, declaration) TOOLKIT_HANDLER_AT(line, declaration)
+#define TOOLKIT_HANDLER_AT(line, declaration)                                                      \
+    [[maybe_unused]] static auto UnreachedHandler##line(declaration)
+#endif
+
+inline void NoteCallFailed(const std::exception& error,
+                           std::string_view call) noexcept TOOLKIT_TRY {
+    Explain(std::string(call) + " failed: " + error.what() + "\n");
 }
+TOOLKIT_CATCH(const std::exception&) {}
 
 template <typename Result>
 Result CallFailed(std::string_view call, const std::exception& error, Result failure) noexcept {

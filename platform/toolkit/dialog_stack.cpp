@@ -46,7 +46,7 @@ void Judge(UINT id, std::string_view event) {
 } // namespace
 
 BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlgProc,
-                         LPCSTR szHelpDll, LPARAM lParam1, LPARAM lParam2) try {
+                         LPCSTR szHelpDll, LPARAM lParam1, LPARAM lParam2) TOOLKIT_TRY {
     toolkit::CallScope call("FDoDialogExt",
                             {toolkit::WindowArg(hwndParent), toolkit::Text(szDll),
                              static_cast<long long>(idDlg), toolkit::Text(szDlgProc),
@@ -120,13 +120,14 @@ BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlg
     Judge(idDlg, event);
     recorder.DialogDone(idDlg, procName, event);
     return ok;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FDoDialogExt", error, FALSE);
 }
 
 // n dialogs from the last shown backwards; a negative n removes all of them. Removing more
 // dialogs than are up removes those there are.
-BOOL WINAPI FKillNDialogs(INT n) try {
+BOOL WINAPI FKillNDialogs(INT n) TOOLKIT_TRY {
     toolkit::CallScope call("FKillNDialogs", {static_cast<long long>(n)});
     if (toolkit::CurrentRecorder().Fails("FKillNDialogs", {std::to_string(n)})) {
         return FALSE;
@@ -144,6 +145,7 @@ BOOL WINAPI FKillNDialogs(INT n) try {
         dialogs.pop_back();
     }
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FKillNDialogs", error, FALSE);
 }

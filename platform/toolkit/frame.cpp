@@ -137,7 +137,7 @@ bool StartUp(std::string_view cmdLine, const toolkit::RunOptions& options,
 
 } // namespace
 
-HWND WINAPI InitializeFrame(LPSTR szCmdLine) try {
+HWND WINAPI InitializeFrame(LPSTR szCmdLine) TOOLKIT_TRY {
     toolkit::CallScope call("InitializeFrame", {toolkit::Text(szCmdLine)});
     std::string_view cmdLine = szCmdLine ? szCmdLine : "";
     toolkit::ResetCore(); // a frame that fails to come up leaves nothing of an earlier one
@@ -158,25 +158,28 @@ HWND WINAPI InitializeFrame(LPSTR szCmdLine) try {
         return nullptr;
     }
     return toolkit::Core().hwndFrame;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<HWND>("InitializeFrame", error, nullptr);
 }
 
-HWND WINAPI HwndFrame(void) try {
+HWND WINAPI HwndFrame(void) TOOLKIT_TRY {
     toolkit::CallScope call("HwndFrame", {});
     return toolkit::Core().hwndFrame;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<HWND>("HwndFrame", error, nullptr);
 }
 
-HINSTANCE WINAPI HinstFrame(void) try {
+HINSTANCE WINAPI HinstFrame(void) TOOLKIT_TRY {
     toolkit::CallScope call("HinstFrame", {});
     return toolkit::Core().hwndFrame ? toolkit::CurrentUi().FrameInstance() : nullptr;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<HINSTANCE>("HinstFrame", error, nullptr);
 }
 
-BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) try {
+BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) TOOLKIT_TRY {
     toolkit::CallScope call("FInitializeInstall",
                             {toolkit::InstanceArg(hinst), toolkit::WindowArg(hwndFrame)});
     if (toolkit::CurrentRecorder().Fails("FInitializeInstall", {})) {
@@ -189,11 +192,12 @@ BOOL WINAPI FInitializeInstall(HINSTANCE hinst, HWND hwndFrame) try {
     }
     state.installUp = true;
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FInitializeInstall", error, FALSE);
 }
 
-BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) try {
+BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) TOOLKIT_TRY {
     toolkit::CallScope call("FSetBitmap", {toolkit::Text(szDll), static_cast<long long>(idBitmap)});
     std::string_view dll = szDll ? szDll : "";
     if (toolkit::CurrentRecorder().Fails("FSetBitmap", {dll, std::to_string(idBitmap)})) {
@@ -201,11 +205,12 @@ BOOL WINAPI FSetBitmap(LPCSTR szDll, UINT idBitmap) try {
     }
     return toolkit::Core().hwndFrame && toolkit::NameEquals(dll, qvxcui::kLibraryName) &&
            qvxcui::HasBitmap(idBitmap) && toolkit::CurrentUi().SetBitmap(idBitmap);
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FSetBitmap", error, FALSE);
 }
 
-void WINAPI TerminateFrame(void) try {
+void WINAPI TerminateFrame(void) TOOLKIT_TRY {
     toolkit::CallScope call("TerminateFrame", {});
     toolkit::State& state = toolkit::Core();
     toolkit::Ui& ui = toolkit::CurrentUi();
@@ -219,22 +224,24 @@ void WINAPI TerminateFrame(void) try {
         ui.CloseFrame();
     }
     state.hwndFrame = nullptr;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     toolkit::NoteCallFailed(error, "TerminateFrame");
 }
 
-void WINAPI TerminateInstall(void) try {
+void WINAPI TerminateInstall(void) TOOLKIT_TRY {
     toolkit::CallScope call("TerminateInstall", {});
     toolkit::State& state = toolkit::Core();
     state.inf.reset();
     state.copyList.clear();
     state.billboards.clear();
     state.installUp = false;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     toolkit::NoteCallFailed(error, "TerminateInstall");
 }
 
-void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) try {
+void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) TOOLKIT_TRY {
     toolkit::CallScope call("DoMsgBox", {toolkit::Text(szText), toolkit::Text(szCaption),
                                          static_cast<long long>(uStyle)});
     std::string_view text = szText ? szText : "";
@@ -242,28 +249,31 @@ void WINAPI DoMsgBox(LPCSTR szText, LPCSTR szCaption, UINT uStyle) try {
     toolkit::CurrentRecorder().MessageBoxShown(text, caption, uStyle);
     toolkit::LogMessageBox(text, caption, uStyle);
     toolkit::CurrentUi().ShowMessageBox(text, caption, uStyle);
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     toolkit::NoteCallFailed(error, "DoMsgBox");
 }
 
-HCURSOR WINAPI HShowWaitCursor(void) try {
+HCURSOR WINAPI HShowWaitCursor(void) TOOLKIT_TRY {
     toolkit::CallScope call("HShowWaitCursor", {});
     toolkit::State& state = toolkit::Core();
     ++state.cursorsGiven;
     HCURSOR cursor = toolkit::CurrentUi().WaitCursor();
     state.cursors.push_back(cursor);
     return cursor;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<HCURSOR>("HShowWaitCursor", error, nullptr);
 }
 
 // Any cursor handle the toolkit gave out may be put back, in any order.
-BOOL WINAPI FRestoreCursor(HCURSOR hcurPrev) try {
+BOOL WINAPI FRestoreCursor(HCURSOR hcurPrev) TOOLKIT_TRY {
     toolkit::CallScope call("FRestoreCursor", {toolkit::CursorArg(hcurPrev)});
     if (toolkit::CurrentRecorder().Fails("FRestoreCursor", {})) {
         return FALSE;
     }
     return toolkit::CurrentUi().RestoreCursor(hcurPrev);
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FRestoreCursor", error, FALSE);
 }

@@ -35,7 +35,7 @@ std::string_view Program(std::string_view cmd) {
 
 } // namespace
 
-BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) try {
+BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) TOOLKIT_TRY {
     toolkit::CallScope call("FCreateProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szPath),
                                                     static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
@@ -53,11 +53,12 @@ BOOL WINAPI FCreateProgManGroup(LPCSTR szGroup, LPCSTR szPath, INT cmo) try {
     RecordGroup(group, folder, [](toolkit::ProgramGroup&) {});
     toolkit::Log("program group \"" + std::string(group) + "\" created");
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FCreateProgManGroup", error, FALSE);
 }
 
-BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) try {
+BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) TOOLKIT_TRY {
     toolkit::CallScope call("FShowProgManGroup", {toolkit::Text(szGroup), toolkit::Text(szCommand),
                                                   static_cast<long long>(cmo)});
     std::string_view group = szGroup ? szGroup : "";
@@ -73,12 +74,13 @@ BOOL WINAPI FShowProgManGroup(LPCSTR szGroup, LPCSTR szCommand, INT cmo) try {
     RecordGroup(group, folder,
                 [&](toolkit::ProgramGroup& record) { record.show = std::string(command); });
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FShowProgManGroup", error, FALSE);
 }
 
 // The item text may carry ",extra" after the name; the name alone names the item.
-BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo) try {
+BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT cmo) TOOLKIT_TRY {
     toolkit::CallScope call("FCreateProgManItem",
                             {toolkit::Text(szGroup), toolkit::Text(szItem), toolkit::Text(szCmd),
                              static_cast<long long>(cmo)});
@@ -115,6 +117,7 @@ BOOL WINAPI FCreateProgManItem(LPCSTR szGroup, LPCSTR szItem, LPCSTR szCmd, INT 
     toolkit::Log("program item \"" + std::string(item) + "\" added to \"" + std::string(group) +
                  "\": " + std::string(cmd));
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FCreateProgManItem", error, FALSE);
 }

@@ -8,7 +8,7 @@
 
 // The value's full length in bytes (without the terminator) is returned even when the buffer
 // holds less: the caller tells an overflow from a count that reaches its buffer size.
-INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) try {
+INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) TOOLKIT_TRY {
     toolkit::CallScope call("CbGetSymbolValue", {toolkit::Text(szSymbol), toolkit::BufferArg(szBuf),
                                                  static_cast<long long>(cbBuf)});
     std::string_view value = ""; // never a null pointer, even for a missing symbol
@@ -30,11 +30,12 @@ INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) try {
         szBuf[cb] = '\0';
     }
     return static_cast<INT>(std::min<size_t>(value.size(), 0x7FFFFFFF));
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<INT>("CbGetSymbolValue", error, 0);
 }
 
-BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) try {
+BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) TOOLKIT_TRY {
     toolkit::CallScope call("FSetSymbolValue", {toolkit::Text(szSymbol), toolkit::Text(szValue)});
     if (toolkit::CurrentRecorder().Fails("FSetSymbolValue", {szSymbol ? szSymbol : ""})) {
         return FALSE;
@@ -44,6 +45,7 @@ BOOL WINAPI FSetSymbolValue(LPCSTR szSymbol, LPCSTR szValue) try {
     }
     toolkit::Core().symbols[szSymbol] = szValue ? szValue : "";
     return TRUE;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<BOOL>("FSetSymbolValue", error, FALSE);
 }

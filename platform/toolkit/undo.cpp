@@ -407,19 +407,35 @@ bool RecordItem(std::string_view group, std::string_view item) {
 // ---------------------------------------------------------------------------------------------
 // Setup's registry calls on their way through the record.
 
+namespace {
+
+// Keeps the path of a key setup opened, so that its values can be recorded.
+void NoteOpenedKey(HKEY parentKey, LPCSTR lpSubKey, HKEY opened) TOOLKIT_TRY {
+    std::string parent = toolkit::KeyPath(parentKey);
+    if (!parent.empty()) {
+        toolkit::g_undo.keys[opened] = toolkit::JoinKey(parent, lpSubKey ? lpSubKey : "");
+    }
+}
+TOOLKIT_CATCH(const std::exception& error) {
+    toolkit::NoteCallFailed(error, "RegOpenKeyExA");
+}
+
+// An entry of the device installer's, appended; false when it is not in the record.
+bool AppendNoted(std::string_view kind, std::string_view text) TOOLKIT_TRY {
+    return toolkit::Append({kind, text});
+}
+TOOLKIT_CATCH(const std::exception& error) {
+    toolkit::NoteCallFailed(error, "the undo record");
+    return false;
+}
+
+} // namespace
+
 LONG WINAPI StfRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                              PHKEY phkResult) {
     LONG result = RegOpenKeyExA(hKey, lpSubKey, ulOptions, samDesired, phkResult);
     if (result == ERROR_SUCCESS && phkResult) {
-        try {
-            std::string parent = toolkit::KeyPath(hKey);
-            if (!parent.empty()) {
-                toolkit::g_undo.keys[*phkResult] =
-                    toolkit::JoinKey(parent, lpSubKey ? lpSubKey : "");
-            }
-        } catch (const std::exception& error) {
-            toolkit::NoteCallFailed(error, "RegOpenKeyExA");
-        }
+        NoteOpenedKey(hKey, lpSubKey, *phkResult);
     }
     return result;
 }
@@ -427,7 +443,7 @@ LONG WINAPI StfRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
 LONG WINAPI StfRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                DWORD dwOptions, REGSAM samDesired,
                                LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                               LPDWORD lpdwDisposition) try {
+                               LPDWORD lpdwDisposition) TOOLKIT_TRY {
     std::string parent = toolkit::KeyPath(hKey);
     if (toolkit::g_undo.armed && !parent.empty() &&
         !toolkit::RecordMissingKeys(hKey, parent, lpSubKey)) {
@@ -439,12 +455,13 @@ LONG WINAPI StfRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
         toolkit::g_undo.keys[*phkResult] = toolkit::JoinKey(parent, lpSubKey ? lpSubKey : "");
     }
     return result;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<LONG>("RegCreateKeyExA", error, ERROR_NOT_ENOUGH_MEMORY);
 }
 
 LONG WINAPI StfRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                              const BYTE* lpData, DWORD cbData) try {
+                              const BYTE* lpData, DWORD cbData) TOOLKIT_TRY {
     if (toolkit::g_undo.armed) {
         std::string path = toolkit::KeyPath(hKey);
         if (path.empty()) {
@@ -468,7 +485,8 @@ LONG WINAPI StfRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
         }
     }
     return RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<LONG>("RegSetValueExA", error, ERROR_NOT_ENOUGH_MEMORY);
 }
 
@@ -514,13 +532,8 @@ BOOL WINAPI RecordedRegisterDeviceInfo(HDEVINFO set, PSP_DEVINFO_DATA data, DWOR
         if (!g_pfnInstanceId || !g_pfnInstanceId(set, data, id, sizeof id, nullptr)) {
             return FALSE;
         }
-        try {
-            if (!toolkit::Append({"device", id})) {
-                SetLastError(ERROR_WRITE_FAULT);
-                return FALSE;
-            }
-        } catch (const std::exception& error) {
-            toolkit::NoteCallFailed(error, "SetupDiRegisterDeviceInfo");
+        if (!AppendNoted("device", id)) {
+            SetLastError(ERROR_WRITE_FAULT);
             return FALSE;
         }
     }
@@ -535,11 +548,7 @@ BOOL WINAPI RecordedCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_D
         if (g_pfnProperty(set, data, SPDRP_DRIVER, &type, reinterpret_cast<PBYTE>(key),
                           sizeof key - 1, nullptr) &&
             type == REG_SZ) {
-            try {
-                toolkit::Append({"classkey", key}); // the device's removal takes it with it
-            } catch (const std::exception& error) {
-                toolkit::NoteCallFailed(error, "SetupDiCallClassInstaller");
-            }
+            AppendNoted("classkey", key); // the device's removal takes it with it
         }
     }
     return ok;
@@ -966,7 +975,7 @@ BOOL WINAPI FRemoveRequested(void) {
     return toolkit::g_undo.removal;
 }
 
-INT WINAPI GrcCheckUndoRecord(LPSTR szWhy, INT cbWhy) try {
+INT WINAPI GrcCheckUndoRecord(LPSTR szWhy, INT cbWhy) TOOLKIT_TRY {
     toolkit::CallScope call("GrcCheckUndoRecord",
                             {toolkit::BufferArg(szWhy), static_cast<long long>(cbWhy)});
     std::string why;
@@ -987,13 +996,14 @@ INT WINAPI GrcCheckUndoRecord(LPSTR szWhy, INT cbWhy) try {
         lstrcpynA(szWhy, why.c_str(), cbWhy);
     }
     return result;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<INT>("GrcCheckUndoRecord", error, UNDO_REFUSED);
 }
 
 // Last entry first; at the first that fails the undo stops, and the record keeps that entry and
 // every one before it, so a second removal goes on from there.
-INT WINAPI GrcUndoInstall(void) try {
+INT WINAPI GrcUndoInstall(void) TOOLKIT_TRY {
     toolkit::CallScope call("GrcUndoInstall", {});
     if (toolkit::CurrentRecorder().Fails("GrcUndoInstall", {})) {
         return UNDO_PARTIAL;
@@ -1036,6 +1046,7 @@ INT WINAPI GrcUndoInstall(void) try {
     toolkit::Log("undo: stopped; " + std::to_string(kept) + " of " +
                  std::to_string(parsed.entries.size()) + " entries are left to undo");
     return UNDO_PARTIAL;
-} catch (const std::exception& error) {
+}
+TOOLKIT_CATCH(const std::exception& error) {
     return toolkit::CallFailed<INT>("GrcUndoInstall", error, UNDO_PARTIAL);
 }
