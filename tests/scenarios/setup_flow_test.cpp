@@ -4,6 +4,8 @@
 #include "support/test_machine.h"
 #include "wine/deploy_checks.h"
 
+#include "winemu/restart.h"
+
 #include <toolkit.h>
 
 #include <gtest/gtest.h>
@@ -765,9 +767,20 @@ TEST_P(Lifecycle, RemovalLeavesTheMachineAsBeforeTheInstall) {
     image.File("A:\\REMOVE.INI", "[Answers]\n800=REMOVE\n");
     const ImageState before = StateOf(image);
 
+    // What a restart of Windows does to the image between the runs.
+    auto restart = [&image] {
+        std::unique_ptr<winemu::Machine> machine = image.Boot();
+        winemu::RestartMachine(*machine);
+        machine->SaveRegistry();
+        winemu::SaveDevicesFound(*machine);
+    };
     ChildResult install = RunSetup(image, "/answers:A:\\ANSWERS.INI");
     ASSERT_EQ(ExitCode(install), 0u);
     ASSERT_NE(StateOf(image).registry, before.registry);
+    restart();
+    // The board's driver now gives the machine its devices: setup refuses, as it must.
+    ChildResult refused = RunSetup(image, "/answers:A:\\ANSWERS.INI");
+    EXPECT_EQ(DialogIds(refused.report), (std::vector<int>{5100, 600}));
 
     ChildResult removal = RunSetup(image, "/remove /answers:A:\\REMOVE.INI");
     EXPECT_EQ(ExitCode(removal), 0u);
@@ -776,6 +789,7 @@ TEST_P(Lifecycle, RemovalLeavesTheMachineAsBeforeTheInstall) {
     for (const auto& message : removal.report["driver_messages"])
         messages.push_back(message.value("message", message.value("call", "")));
     EXPECT_NE(std::find(messages.begin(), messages.end(), "DRV_REMOVE"), messages.end());
+    restart();
     // The device installer makes Enum\ROOT for the modem: every Windows NT has it, the sample
     // image leaves it out, and removing the device leaves it, as Windows does.
     std::unique_ptr<winemu::Machine> after = image.Boot();
