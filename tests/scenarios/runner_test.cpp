@@ -162,6 +162,8 @@ TEST(Runner, EveryEndingAtATerminalExitsZero) {
         {"WM_QUIT", {"1"}, "5100 100 400", "WM_QUIT=100"},
         {"no frame", {}, "'Cannot initialize setup!'", "InitializeFrame=*"},
         {"600", {}, "5100 600", "", true},
+        {"removal declined", {"2"}, "800", "", true, "/remove"},
+        {"removed", {"1"}, "800 DRV_REMOVE", "", true, "/remove"},
     };
     for (const Row& row : rows) {
         TestImage image;
@@ -181,6 +183,8 @@ TEST(Runner, EveryEndingAtATerminalExitsZero) {
             shown += std::to_string(dialog["id"].get<int>()) + " ";
         for (const auto& box : r["message_boxes"])
             shown += "'" + box["text"].get<std::string>() + "' ";
+        for (const auto& message : r["driver_messages"])
+            shown += message.value("message", "") == "DRV_REMOVE" ? "DRV_REMOVE " : "";
         shown += r["api_calls"].value("ExitWindowsEx", 0) ? "ExitWindowsEx " : "";
         shown += r["restart_requested"].get<bool>() ? "restarts " : "";
         EXPECT_EQ(shown, std::string(row.shown) + " ") << row.ending << screen;
