@@ -85,7 +85,7 @@ uint64_t UnsignedArgument(Length length, va_list& args) {
     return va_arg(args, unsigned int);
 }
 
-struct Spec {
+struct Directive {
     bool left = false;
     bool zero = false;
     bool plus = false;
@@ -95,7 +95,8 @@ struct Spec {
     int precision = -1;
 };
 
-void PutNumber(Output& out, const Spec& spec, char conversion, uint64_t magnitude, bool negative) {
+void PutNumber(Output& out, const Directive& directive, char conversion, uint64_t magnitude,
+               bool negative) {
     char digits[24];
     int count = 0;
     const char* alphabet = conversion == 'X' ? "0123456789ABCDEF" : "0123456789abcdef";
@@ -105,8 +106,8 @@ void PutNumber(Output& out, const Spec& spec, char conversion, uint64_t magnitud
         rest = DivideUnsigned(rest, base, &digit);
         digits[count++] = alphabet[digit];
     }
-    int precision = spec.precision < 0 ? 1 : spec.precision;
-    if (conversion == 'o' && spec.alternate && precision <= count) {
+    int precision = directive.precision < 0 ? 1 : directive.precision;
+    if (conversion == 'o' && directive.alternate && precision <= count) {
         precision = count + 1; // the octal form starts with a 0
     }
     int zeros = precision > count ? precision - count : 0;
@@ -114,19 +115,19 @@ void PutNumber(Output& out, const Spec& spec, char conversion, uint64_t magnitud
     int prefixLength = 0;
     if (negative) {
         prefix[prefixLength++] = '-';
-    } else if ((conversion == 'd' || conversion == 'i') && (spec.plus || spec.space)) {
-        prefix[prefixLength++] = spec.plus ? '+' : ' ';
-    } else if (spec.alternate && magnitude != 0 && base == 16) {
+    } else if ((conversion == 'd' || conversion == 'i') && (directive.plus || directive.space)) {
+        prefix[prefixLength++] = directive.plus ? '+' : ' ';
+    } else if (directive.alternate && magnitude != 0 && base == 16) {
         prefix[prefixLength++] = '0';
         prefix[prefixLength++] = conversion;
     }
     int body = prefixLength + zeros + count;
-    int padding = spec.width > body ? spec.width - body : 0;
-    if (spec.zero && !spec.left && spec.precision < 0) {
+    int padding = directive.width > body ? directive.width - body : 0;
+    if (directive.zero && !directive.left && directive.precision < 0) {
         zeros += padding;
         padding = 0;
     }
-    if (!spec.left) {
+    if (!directive.left) {
         out.Repeat(' ', padding);
     }
     for (int i = 0; i < prefixLength; ++i) {
@@ -136,61 +137,61 @@ void PutNumber(Output& out, const Spec& spec, char conversion, uint64_t magnitud
     while (count > 0) {
         out.Put(digits[--count]);
     }
-    if (spec.left) {
+    if (directive.left) {
         out.Repeat(' ', padding);
     }
 }
 
-void PutText(Output& out, const Spec& spec, const char* text, int length) {
-    int padding = spec.width > length ? spec.width - length : 0;
-    if (!spec.left) {
+void PutText(Output& out, const Directive& directive, const char* text, int length) {
+    int padding = directive.width > length ? directive.width - length : 0;
+    if (!directive.left) {
         out.Repeat(' ', padding);
     }
     for (int i = 0; i < length; ++i) {
         out.Put(text[i]);
     }
-    if (spec.left) {
+    if (directive.left) {
         out.Repeat(' ', padding);
     }
 }
 
 // One conversion, pch on the character after '%'; false when it is one this formatter refuses.
 bool Convert(Output& out, const char*& pch, va_list& args) {
-    Spec spec;
+    Directive directive;
     for (;; ++pch) {
         if (*pch == '-') {
-            spec.left = true;
+            directive.left = true;
         } else if (*pch == '0') {
-            spec.zero = true;
+            directive.zero = true;
         } else if (*pch == '+') {
-            spec.plus = true;
+            directive.plus = true;
         } else if (*pch == ' ') {
-            spec.space = true;
+            directive.space = true;
         } else if (*pch == '#') {
-            spec.alternate = true;
+            directive.alternate = true;
         } else {
             break;
         }
     }
     if (*pch == '*') {
         ++pch;
-        spec.width = va_arg(args, int);
-        if (spec.width < 0) {
-            spec.left = true;
-            spec.width = spec.width == INT_MIN ? INT_MAX : -spec.width;
+        directive.width = va_arg(args, int);
+        if (directive.width < 0) {
+            directive.left = true;
+            directive.width = directive.width == INT_MIN ? INT_MAX : -directive.width;
         }
-    } else if (!ReadCount(pch, spec.width)) {
+    } else if (!ReadCount(pch, directive.width)) {
         return false;
     }
     if (*pch == '.') {
         ++pch;
         if (*pch == '*') {
             ++pch;
-            spec.precision = va_arg(args, int);
-            if (spec.precision < 0) {
-                spec.precision = -1; // as if none were given
+            directive.precision = va_arg(args, int);
+            if (directive.precision < 0) {
+                directive.precision = -1; // as if none were given
             }
-        } else if (!ReadCount(pch, spec.precision)) {
+        } else if (!ReadCount(pch, directive.precision)) {
             return false;
         }
     }
@@ -212,21 +213,21 @@ bool Convert(Output& out, const char*& pch, va_list& args) {
         int64_t value = SignedArgument(length, args);
         // The magnitude of the most negative value as well: negated in unsigned arithmetic.
         uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : value;
-        PutNumber(out, spec, conversion, magnitude, value < 0);
+        PutNumber(out, directive, conversion, magnitude, value < 0);
         return true;
     }
     case 'u':
     case 'o':
     case 'x':
     case 'X':
-        PutNumber(out, spec, conversion, UnsignedArgument(length, args), false);
+        PutNumber(out, directive, conversion, UnsignedArgument(length, args), false);
         return true;
     case 'c': {
         if (length != Length::kInt) {
             return false; // a wide character
         }
         char ch = static_cast<char>(va_arg(args, int));
-        PutText(out, spec, &ch, 1);
+        PutText(out, directive, &ch, 1);
         return true;
     }
     case 's': {
@@ -238,10 +239,11 @@ bool Convert(Output& out, const char*& pch, va_list& args) {
             text = "(null)";
         }
         int cch = 0; // never read past the precision: the text need not end within it
-        while ((spec.precision < 0 || cch < spec.precision) && text[cch] != '\0' && cch < INT_MAX) {
+        while ((directive.precision < 0 || cch < directive.precision) && text[cch] != '\0' &&
+               cch < INT_MAX) {
             ++cch;
         }
-        PutText(out, spec, text, cch);
+        PutText(out, directive, text, cch);
         return true;
     }
     case '%':
