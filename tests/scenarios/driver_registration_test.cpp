@@ -18,7 +18,9 @@ namespace {
 namespace fs = std::filesystem;
 
 using testsupport::ChildResult;
+using testsupport::DialogIds;
 using testsupport::Faults;
+using testsupport::FromSample;
 using testsupport::RunSetup;
 using testsupport::TestImage;
 using testsupport::UseAnswers;
@@ -30,11 +32,6 @@ using expected::Sz;
 const std::string kParametersKey =
     "HKLM\\SYSTEM\\CurrentControlSet\\Services\\TONEBAY\\Parameters\\Device0";
 
-void FromSample(TestImage& image, const char* sample) {
-    fs::copy(fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / sample, image.Dir(),
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-}
-
 std::string SampleDriver() {
     return testsupport::ReadHostFile(fs::path(SOUNDSETUP_SOURCE_DIR) / "platform" / "tonebay" /
                                      "TONEBAY.INI");
@@ -44,13 +41,6 @@ std::string SampleDriver() {
 std::string Driver(const std::string& answers, int product) {
     return "[Driver]\n" + answers + "[Parameters]\nCurrentProduct=" + std::to_string(product) +
            "\nCOMOption=0\n";
-}
-
-std::vector<int> DialogIds(const nlohmann::json& report) {
-    std::vector<int> ids;
-    for (const auto& dialog : report.value("dialogs", nlohmann::json::array()))
-        ids.push_back(dialog["id"].get<int>());
-    return ids;
 }
 
 // {"DRV_INSTALL=2", ...} in the order sent.

@@ -13,6 +13,8 @@ namespace {
 namespace fs = std::filesystem;
 
 using testsupport::ChildResult;
+using testsupport::DialogIds;
+using testsupport::FromSample;
 using testsupport::RunSetup;
 using testsupport::TestImage;
 
@@ -22,11 +24,6 @@ constexpr const char* kClassKey = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Cla
 constexpr const char* kPortsKey = "HKLM\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Ports";
 constexpr const char* kSerialKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\Serial\\Parameters";
 
-void FromSample(TestImage& image, const char* szSample) {
-    fs::copy(fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / szSample, image.Dir(),
-             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-}
-
 std::vector<std::string> BoxTexts(const nlohmann::json& report) {
     std::vector<std::string> texts;
     for (const auto& box : report.value("message_boxes", nlohmann::json::array())) {
@@ -35,13 +32,6 @@ std::vector<std::string> BoxTexts(const nlohmann::json& report) {
         texts.push_back(box["text"].get<std::string>());
     }
     return texts;
-}
-
-std::vector<int> DialogIds(const nlohmann::json& report) {
-    std::vector<int> ids;
-    for (const auto& dialog : report.value("dialogs", nlohmann::json::array()))
-        ids.push_back(dialog["id"].get<int>());
-    return ids;
 }
 
 // A complete run on the modem machine: the device installer asks for the manufacturer's disk.

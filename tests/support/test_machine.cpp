@@ -211,4 +211,27 @@ std::string UseAnswers(TestImage& image, std::string_view answerLines) {
     return "/answers:A:\\ANSWERS.INI";
 }
 
+void FromSample(TestImage& image, const char* szSample) {
+    fs::copy(fs::path(SOUNDSETUP_SOURCE_DIR) / "machines" / szSample, image.Dir(),
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+std::vector<int> DialogIds(const nlohmann::json& report) {
+    std::vector<int> ids;
+    for (const auto& dialog : report.value("dialogs", nlohmann::json::array()))
+        ids.push_back(dialog["id"].get<int>());
+    return ids;
+}
+
+std::vector<std::string> BoxTexts(const nlohmann::json& report) {
+    std::vector<std::string> texts;
+    for (const auto& box : report.value("message_boxes", nlohmann::json::array()))
+        texts.push_back(box["text"].get<std::string>());
+    return texts;
+}
+
+UINT ExitCode(const ChildResult& result) {
+    return result.report.value("exit_code", 0xFFFFFFFFu);
+}
+
 } // namespace testsupport

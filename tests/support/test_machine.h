@@ -88,4 +88,12 @@ std::string ReadHostFile(const std::filesystem::path& file);
 // and returns the command line "/answers:A:\ANSWERS.INI".
 std::string UseAnswers(TestImage& image, std::string_view answerLines);
 
+// A copy of a sample image of machines/ ("nt40") in the test's own folder.
+void FromSample(TestImage& image, const char* szSample);
+// What a run's report holds: the ids of the dialogs shown, in order; the texts of its message
+// boxes; the process's whole exit code, of which the child's status holds only the low byte.
+std::vector<int> DialogIds(const nlohmann::json& report);
+std::vector<std::string> BoxTexts(const nlohmann::json& report);
+UINT ExitCode(const ChildResult& result);
+
 } // namespace testsupport
