@@ -100,6 +100,29 @@ DWORD DwParseNumber(const char* pch) {
     return fNegative ? 0u - dwValue : dwValue;
 }
 
+// The next named entry of a section as GetPrivateProfileSection gives it, from *ppchNext on: its
+// name, cut at the '=' and without the spaces around it, and in *ppchValue what follows the '='.
+// Comments, lines without '=' and empty names are passed over; nullptr at the section's end.
+const char* SzNextEntry(char** ppchNext, const char** ppchValue) {
+    while (**ppchNext != '\0') {
+        char* pchEntry = *ppchNext;
+        *ppchNext += std::strlen(pchEntry) + 1;
+        char* pchEquals = std::strchr(pchEntry, '=');
+        if (pchEntry[0] == ';' || pchEquals == nullptr)
+            continue;
+        char* pchNameEnd = pchEquals;
+        while (pchNameEnd > pchEntry && (pchNameEnd[-1] == ' ' || pchNameEnd[-1] == '\t'))
+            --pchNameEnd;
+        *pchNameEnd = '\0';
+        const char* szName = PchSkipSpaces(pchEntry);
+        if (*szName == '\0')
+            continue;
+        *ppchValue = pchEquals + 1;
+        return szName;
+    }
+    return nullptr;
+}
+
 // Stores every [Parameters] entry as a REG_DWORD under the driver's parameters key, in file
 // order (a repeated name ends with its last value). False when the key cannot be written.
 bool FWriteParameters() {
@@ -119,21 +142,9 @@ bool FWriteParameters() {
         return false;
     bool fOk = true;
     char* pchNext = rgchSection;
-    while (*pchNext != '\0') {
-        char* pchEntry = pchNext;
-        pchNext += std::strlen(pchEntry) + 1;
-        char* pchEquals = std::strchr(pchEntry, '=');
-        if (pchEntry[0] == ';' || pchEquals == nullptr)
-            continue;
-        // The name without the spaces around it.
-        char* pchNameEnd = pchEquals;
-        while (pchNameEnd > pchEntry && (pchNameEnd[-1] == ' ' || pchNameEnd[-1] == '\t'))
-            --pchNameEnd;
-        *pchNameEnd = '\0';
-        const char* szName = PchSkipSpaces(pchEntry);
-        if (*szName == '\0')
-            continue;
-        DWORD dwValue = DwParseNumber(pchEquals + 1);
+    const char* pchValue = nullptr;
+    while (const char* szName = SzNextEntry(&pchNext, &pchValue)) {
+        DWORD dwValue = DwParseNumber(pchValue);
         lResult = RegSetValueExA(hkey, szName, 0, REG_DWORD,
                                  reinterpret_cast<const BYTE*>(&dwValue), sizeof(dwValue));
         if (lResult != ERROR_SUCCESS)
@@ -183,19 +194,9 @@ bool FDeleteParameters() {
         // The key is there, so the settings named values: without them nothing can be told.
         fOk = cchSection != 0;
         char* pchNext = rgchSection;
-        while (fOk && *pchNext != '\0') {
-            char* pchEntry = pchNext;
-            pchNext += std::strlen(pchEntry) + 1;
-            char* pchEquals = std::strchr(pchEntry, '=');
-            if (pchEntry[0] == ';' || pchEquals == nullptr)
-                continue;
-            char* pchNameEnd = pchEquals;
-            while (pchNameEnd > pchEntry && (pchNameEnd[-1] == ' ' || pchNameEnd[-1] == '\t'))
-                --pchNameEnd;
-            *pchNameEnd = '\0';
-            const char* szName = PchSkipSpaces(pchEntry);
-            if (*szName == '\0')
-                continue;
+        const char* pchValue = nullptr;
+        const char* szName = nullptr;
+        while (fOk && (szName = SzNextEntry(&pchNext, &pchValue)) != nullptr) {
             lResult = RegDeleteValueA(hkey, szName);
             if (lResult != ERROR_SUCCESS && lResult != ERROR_FILE_NOT_FOUND)
                 fOk = false;
