@@ -1,6 +1,6 @@
 // The emulated installable drivers: where OpenDriver finds a driver and loads it, handle
 // tracking, faults and the report. What the sample driver answers and stores is tested beside it
-// (platform/tonebay/tests).
+// (tests/tonebay).
 #include "support/test_machine.h"
 
 #include <mmsystem.h>

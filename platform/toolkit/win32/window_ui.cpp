@@ -7,7 +7,7 @@
 #include "qvxcui/resource.h"
 #include "toolkit/core.h"
 #include "toolkit/win32/progman_dde.h"
-#include "toolkit/win32/setup_res.h"
+#include "setup/win32/setup_res.h"
 #include "toolkit/win32/unattended.h"
 
 #include <commctrl.h>

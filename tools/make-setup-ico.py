@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-"""Draws SETUP.EXE's icon (setup.ico): a speaker sending out sound waves on a blue tile, as on the
-frame's bitmap. 32x32 and 16x16 images in 16 colours, which Windows NT 3.51 draws too. Run it here
-after a change."""
+"""Draws SETUP.EXE's icon (setup/win32/setup.ico): a speaker sending out sound waves on a blue
+tile, as on the frame's bitmap. 32x32 and 16x16 images in 16 colours, which Windows NT 3.51 draws
+too. Run it after a change of the drawing."""
 import math
 import os
 import struct
@@ -52,7 +52,8 @@ def main():
         data += struct.pack("<BBBBHHII", size, size, 16, 0, 1, 4, len(bits), offset)
         offset += len(bits)
     data += b"".join(bits for _, bits in images)
-    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "setup.ico"), "wb") as out:
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "setup", "win32", "setup.ico"), "wb") as out:
         out.write(data)
 
 
