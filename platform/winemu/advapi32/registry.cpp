@@ -2,7 +2,7 @@
 // byte and character counts and access checks. They return their error and leave GetLastError.
 #include "winemu/machine.h"
 
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,7 +1,7 @@
 // KERNEL32 directory and file calls over the machine's drives: the current, Windows and system
 // directories, copying a file, making a folder, reading a file's attributes, and files opened
 // by handle for reading or writing.
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 #include "winemu/machine.h"
 #include "winemu/restart.h"
 

@@ -2,7 +2,7 @@
 // points that GetProcAddress finds in them: the emulated functions themselves. The sample sound
 // driver TONEBAY.DLL is built into the machine as well (platform/tonebay): a file of that name,
 // found where LoadLibraryA looks, stands for the built driver, which then runs as loaded from it.
-#include "winemu/modules.h"
+#include "winemu/kernel32/modules.h"
 #include "winemu/machine.h"
 
 #include <mmsystem.h>

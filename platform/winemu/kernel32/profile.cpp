@@ -3,9 +3,9 @@
 // dropped, ';' lines are comments, and the double-zero lists of the enumeration forms.
 // GetPrivateProfileSectionA delivers a line as "key=value" with the blanks around "=" and at the
 // ends dropped, as Windows and Wine deliver it: "  %A,B% = Inst, ID7 " reads "%A,B%=Inst, ID7".
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 #include "winemu/machine.h"
-#include "winemu/profile.h"
+#include "winemu/kernel32/profile.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // KERNEL32 string calls and USER32's wsprintfA, on zero-terminated strings of the machine's ANSI
 // code page.
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 #include "winemu/machine.h"
 
 #include <algorithm>

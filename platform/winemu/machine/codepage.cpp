@@ -1,8 +1,8 @@
 // USER32 character stepping and OEM-to-ANSI conversion in the machine's code page: 1252 (single
 // byte, OEM code page 437) or 932 (double byte, OEM and ANSI the same).
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 #include "winemu/machine.h"
-#include "winemu/profile.h"
+#include "winemu/kernel32/profile.h"
 
 #include <iconv.h>
 

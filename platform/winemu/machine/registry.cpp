@@ -2,7 +2,7 @@
 // HKEY_CURRENT_USER, with names compared without regard to case and kept as first written.
 #include "winemu/machine.h"
 
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 
 #include <stdexcept>
 

@@ -1,7 +1,7 @@
 // SETUPAPI's device information and installation: INF class lookup, device lists and elements,
 // driver selection from a folder's INF files, registration and DIF_INSTALLDEVICE.
 #include "winemu/machine.h"
-#include "winemu/setupapi_internal.h"
+#include "winemu/setupapi/internal.h"
 #include "winemu/setupapi_trace.h"
 
 #include <setupapi.h>

@@ -3,7 +3,7 @@
 // opening and closing send the messages Windows sends around them. Every call and message goes
 // into the run report with its answer.
 #include "winemu/machine.h"
-#include "winemu/modules.h"
+#include "winemu/kernel32/modules.h"
 
 #include <mmsystem.h>
 
