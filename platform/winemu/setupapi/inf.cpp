@@ -1,7 +1,7 @@
 // The INF reader of the emulated device installer: sections of lines, keys and fields, as the
 // device installer and the AddReg/DelReg code read them.
 #include "winemu/machine.h"
-#include "winemu/kernel32/profile.h"
+#include "winemu/machine/codepage.h"
 #include "winemu/setupapi/internal.h"
 
 #include <filesystem>
