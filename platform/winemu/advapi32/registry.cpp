@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -185,6 +186,34 @@ LONG UsableKey(HKEY hKey, REGSAM needed, KeyRef& ref) {
     return ERROR_SUCCESS;
 }
 
+// The key that the old value calls work on: the handle's own, which needs the rights in needed,
+// or the subkey named below it, made when create is set.
+LONG ValueKey(HKEY hKey, LPCSTR lpSubKey, REGSAM needed, bool create,
+              std::shared_ptr<RegKey>& key) {
+    bool ownKey = lpSubKey == nullptr || *lpSubKey == '\0';
+    KeyRef ref;
+    LONG result = UsableKey(hKey, ownKey ? needed : 0, ref);
+    if (result != ERROR_SUCCESS || ownKey) {
+        key = ref.key;
+        return result;
+    }
+    bool created = false;
+    return Walk(ref.key, lpSubKey, create, key, created);
+}
+
+// What the old open and create calls answer before they look at a subkey: a null result is
+// refused, and without a subkey they hand back the very handle they were given. Nothing when
+// the subkey is still to be opened or made.
+std::optional<LONG> OldCallWithoutSubkey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+    if (phkResult == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (lpSubKey == nullptr || *lpSubKey == '\0') {
+        *phkResult = hKey;
+        return ERROR_SUCCESS;
+    }
+    return std::nullopt;
+}
+
 FILETIME Now() {
     // FILETIME counts 100-nanosecond steps from 1601-01-01.
     constexpr uint64_t kUnixEpochAsFiletime = 116444736000000000ULL;
@@ -321,13 +350,8 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
 LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     if (KeyFaulted("RegOpenKeyA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
-    if (phkResult == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    if (lpSubKey == nullptr || *lpSubKey == '\0') {
-        // The old call hands back the very handle it was given.
-        *phkResult = hKey;
-        return ERROR_SUCCESS;
-    }
+    if (std::optional<LONG> answer = OldCallWithoutSubkey(hKey, lpSubKey, phkResult))
+        return *answer;
     return OpenKeyImpl(hKey, lpSubKey, KEY_ALL_ACCESS, phkResult);
 }
 
@@ -349,12 +373,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
 LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
     if (KeyFaulted("RegCreateKeyA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
-    if (phkResult == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    if (lpSubKey == nullptr || *lpSubKey == '\0') {
-        *phkResult = hKey;
-        return ERROR_SUCCESS;
-    }
+    if (std::optional<LONG> answer = OldCallWithoutSubkey(hKey, lpSubKey, phkResult))
+        return *answer;
     return CreateKeyImpl(hKey, lpSubKey, KEY_ALL_ACCESS, phkResult, nullptr);
 }
 
@@ -523,18 +543,10 @@ LONG WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbD
         return ERROR_ACCESS_DENIED;
     if (lpData != nullptr && lpcbData == nullptr)
         return ERROR_INVALID_PARAMETER;
-    bool ownKey = lpSubKey == nullptr || *lpSubKey == '\0';
-    KeyRef ref;
-    LONG result = UsableKey(hKey, ownKey ? KEY_QUERY_VALUE : 0, ref);
+    std::shared_ptr<RegKey> key;
+    LONG result = ValueKey(hKey, lpSubKey, KEY_QUERY_VALUE, false, key);
     if (result != ERROR_SUCCESS)
         return result;
-    std::shared_ptr<RegKey> key = ref.key;
-    bool created = false;
-    if (!ownKey) {
-        result = Walk(ref.key, lpSubKey, false, key, created);
-        if (result != ERROR_SUCCESS)
-            return result;
-    }
     DWORD size = lpcbData != nullptr ? static_cast<DWORD>(std::max<LONG>(*lpcbData, 0)) : 0;
     BYTE* data = reinterpret_cast<BYTE*>(lpData);
     result = QueryValueImpl(*key, nullptr, nullptr, data, lpcbData ? &size : nullptr);
@@ -558,18 +570,10 @@ LONG WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData
         return ERROR_ACCESS_DENIED;
     if (dwType != REG_SZ || lpData == nullptr)
         return ERROR_INVALID_PARAMETER;
-    bool ownKey = lpSubKey == nullptr || *lpSubKey == '\0';
-    KeyRef ref;
-    LONG result = UsableKey(hKey, ownKey ? KEY_SET_VALUE : 0, ref);
+    std::shared_ptr<RegKey> key;
+    LONG result = ValueKey(hKey, lpSubKey, KEY_SET_VALUE, true, key);
     if (result != ERROR_SUCCESS)
         return result;
-    std::shared_ptr<RegKey> key = ref.key;
-    bool created = false;
-    if (!ownKey) {
-        result = Walk(ref.key, lpSubKey, true, key, created);
-        if (result != ERROR_SUCCESS)
-            return result;
-    }
     SetValueImpl(*key, nullptr, REG_SZ, reinterpret_cast<const BYTE*>(lpData),
                  static_cast<DWORD>(std::strlen(lpData) + 1));
     return ERROR_SUCCESS;

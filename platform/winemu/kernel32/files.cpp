@@ -302,8 +302,10 @@ std::shared_ptr<OpenFile> FileOf(HANDLE handle) {
 }
 
 // The file of a read or a write, whose count of bytes stays 0 until it is done; null (with the
-// last error) when the handle is no open file.
-std::shared_ptr<OpenFile> TransferFile(HANDLE handle, LPDWORD count) {
+// last error) when the handle is no open file. Every transfer here is done when the call returns,
+// so an OVERLAPPED is never looked at.
+std::shared_ptr<OpenFile> TransferFile(HANDLE handle, LPDWORD count, LPOVERLAPPED overlapped) {
+    (void)overlapped;
     if (count)
         *count = 0;
     std::shared_ptr<OpenFile> file = FileOf(handle);
@@ -439,8 +441,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-    (void)lpOverlapped;
-    std::shared_ptr<OpenFile> file = TransferFile(hFile, lpNumberOfBytesRead);
+    std::shared_ptr<OpenFile> file = TransferFile(hFile, lpNumberOfBytesRead, lpOverlapped);
     if (!file)
         return FALSE;
     if (!lpBuffer && nNumberOfBytesToRead)
@@ -455,8 +456,7 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    (void)lpOverlapped;
-    std::shared_ptr<OpenFile> file = TransferFile(hFile, lpNumberOfBytesWritten);
+    std::shared_ptr<OpenFile> file = TransferFile(hFile, lpNumberOfBytesWritten, lpOverlapped);
     if (!file)
         return FALSE;
     if (!file->writable)

@@ -155,20 +155,33 @@ bool InstanceTaken(std::string_view instanceId) {
     return false;
 }
 
-// The install parameters that a get or set call reads or replaces, after the call's prologue:
-// the element's, or the list's own when no element is named. Null (with the error set) when the
-// call fails or its records are not right.
-SP_DEVINSTALL_PARAMS_A* DeviceParamsOf(const char* api, HDEVINFO set, PSP_DEVINFO_DATA data,
-                                       PSP_DEVINSTALL_PARAMS_A params) {
-    if (Refused(api, ERROR_ACCESS_DENIED))
-        return nullptr;
-    std::shared_ptr<DeviceList> list = ParamsListOf(set, params);
+// The install parameters that a get call reads or a set call replaces: the element's, or the
+// list's own when no element is named. The two calls check alike and copy the other way round.
+BOOL CopyDeviceParams(bool get, HDEVINFO set, PSP_DEVINFO_DATA data,
+                      PSP_DEVINSTALL_PARAMS_A params) {
+    std::shared_ptr<DeviceList> list = ParamsListOf(
+        get ? "SetupDiGetDeviceInstallParamsA" : "SetupDiSetDeviceInstallParamsA", set, params);
     if (!list)
-        return nullptr;
-    if (!data)
-        return &list->params;
-    auto e = ElementOf(*list, data);
-    return e ? &e->params : nullptr;
+        return FALSE;
+    SP_DEVINSTALL_PARAMS_A* own = &list->params;
+    if (data) {
+        std::shared_ptr<Element> e = ElementOf(*list, data);
+        if (!e)
+            return FALSE;
+        own = &e->params;
+    }
+    if (get) {
+        *params = *own;
+        params->cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
+        CurrentTrace().deviceParamsRead.push_back(*params);
+        return Succeed();
+    }
+    // A driver path must be a terminated text.
+    if (!std::memchr(params->DriverPath, 0, sizeof params->DriverPath))
+        return Fail(ERROR_INVALID_PARAMETER);
+    *own = *params;
+    CurrentTrace().deviceParamsWritten.push_back(*params);
+    return Succeed();
 }
 
 } // namespace
@@ -349,28 +362,12 @@ BOOL WINAPI SetupDiRegisterDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
 
 BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
-    SP_DEVINSTALL_PARAMS_A* source = DeviceParamsOf("SetupDiGetDeviceInstallParamsA", DeviceInfoSet,
-                                                    DeviceInfoData, DeviceInstallParams);
-    if (!source)
-        return FALSE;
-    *DeviceInstallParams = *source;
-    DeviceInstallParams->cbSize = sizeof(SP_DEVINSTALL_PARAMS_A);
-    CurrentTrace().deviceParamsRead.push_back(*DeviceInstallParams);
-    return Succeed();
+    return CopyDeviceParams(true, DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
 }
 
 BOOL WINAPI SetupDiSetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DEVINSTALL_PARAMS_A DeviceInstallParams) {
-    SP_DEVINSTALL_PARAMS_A* target = DeviceParamsOf("SetupDiSetDeviceInstallParamsA", DeviceInfoSet,
-                                                    DeviceInfoData, DeviceInstallParams);
-    if (!target)
-        return FALSE;
-    // A driver path must be a terminated text.
-    if (!std::memchr(DeviceInstallParams->DriverPath, 0, sizeof DeviceInstallParams->DriverPath))
-        return Fail(ERROR_INVALID_PARAMETER);
-    *target = *DeviceInstallParams;
-    CurrentTrace().deviceParamsWritten.push_back(*DeviceInstallParams);
-    return Succeed();
+    return CopyDeviceParams(false, DeviceInfoSet, DeviceInfoData, DeviceInstallParams);
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,

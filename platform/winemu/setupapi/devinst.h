@@ -104,10 +104,12 @@ void FillDevInfoData(const Element& e, PSP_DEVINFO_DATA data);
 // Text into a fixed field of a record, cut to fit with its terminating zero.
 void CopyText(CHAR* dest, size_t size, const std::string& text);
 
-// The list that a get or set call of install parameters names, with the parameters' record
-// checked; null (with the error set) when either is not right.
+// The start of a get or set call of install parameters: its prologue, then the list it names
+// and the parameters' record checked; null (with the error set) when any is not right.
 template <class Params>
-std::shared_ptr<DeviceList> ParamsListOf(HDEVINFO set, const Params* params) {
+std::shared_ptr<DeviceList> ParamsListOf(const char* api, HDEVINFO set, const Params* params) {
+    if (Refused(api, ERROR_ACCESS_DENIED))
+        return nullptr;
     std::shared_ptr<DeviceList> list = ListOf(set);
     if (!list) {
         Fail(ERROR_INVALID_HANDLE);

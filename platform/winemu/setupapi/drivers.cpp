@@ -138,17 +138,31 @@ Driver* DriverOf(Element& e, PSP_DRVINFO_DATA_A data) {
     return &*e.selected;
 }
 
-// The driver whose install parameters a get or set call reads or replaces, after the call's
-// prologue; null (with the error set) when the call fails or its records are not right.
-Driver* DriverParamsOf(const char* api, HDEVINFO set, PSP_DEVINFO_DATA data,
-                       PSP_DRVINFO_DATA_A driver, PSP_DRVINSTALL_PARAMS params) {
-    if (Refused(api, ERROR_ACCESS_DENIED))
-        return nullptr;
-    std::shared_ptr<DeviceList> list = ParamsListOf(set, params);
+// The install parameters of the driver that a get call reads or a set call replaces. The two
+// calls check alike and copy the other way round.
+BOOL CopyDriverParams(bool get, HDEVINFO set, PSP_DEVINFO_DATA data, PSP_DRVINFO_DATA_A driver,
+                      PSP_DRVINSTALL_PARAMS params) {
+    std::shared_ptr<DeviceList> list = ParamsListOf(
+        get ? "SetupDiGetDriverInstallParamsA" : "SetupDiSetDriverInstallParamsA", set, params);
     if (!list)
-        return nullptr;
-    auto e = ElementOf(*list, data);
-    return e ? DriverOf(*e, driver) : nullptr;
+        return FALSE;
+    std::shared_ptr<Element> e = ElementOf(*list, data);
+    Driver* d = e ? DriverOf(*e, driver) : nullptr;
+    if (!d)
+        return FALSE;
+    if (get) {
+        params->Rank = d->rank;
+        params->Flags = d->flags;
+        params->PrivateData = d->privateData;
+        params->Reserved = 0;
+        CurrentTrace().driverParamsRead.push_back(*params);
+    } else {
+        d->rank = params->Rank;
+        d->flags = params->Flags;
+        d->privateData = params->PrivateData;
+        CurrentTrace().driverParamsWritten.push_back(*params);
+    }
+    return Succeed();
 }
 
 } // namespace
@@ -220,30 +234,15 @@ BOOL WINAPI SetupDiGetSelectedDriverA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
 BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_A DriverInfoData,
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
-    Driver* d = DriverParamsOf("SetupDiGetDriverInstallParamsA", DeviceInfoSet, DeviceInfoData,
-                               DriverInfoData, DriverInstallParams);
-    if (!d)
-        return FALSE;
-    DriverInstallParams->Rank = d->rank;
-    DriverInstallParams->Flags = d->flags;
-    DriverInstallParams->PrivateData = d->privateData;
-    DriverInstallParams->Reserved = 0;
-    CurrentTrace().driverParamsRead.push_back(*DriverInstallParams);
-    return Succeed();
+    return CopyDriverParams(true, DeviceInfoSet, DeviceInfoData, DriverInfoData,
+                            DriverInstallParams);
 }
 
 BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                            PSP_DRVINFO_DATA_A DriverInfoData,
                                            PSP_DRVINSTALL_PARAMS DriverInstallParams) {
-    Driver* d = DriverParamsOf("SetupDiSetDriverInstallParamsA", DeviceInfoSet, DeviceInfoData,
-                               DriverInfoData, DriverInstallParams);
-    if (!d)
-        return FALSE;
-    d->rank = DriverInstallParams->Rank;
-    d->flags = DriverInstallParams->Flags;
-    d->privateData = DriverInstallParams->PrivateData;
-    CurrentTrace().driverParamsWritten.push_back(*DriverInstallParams);
-    return Succeed();
+    return CopyDriverParams(false, DeviceInfoSet, DeviceInfoData, DriverInfoData,
+                            DriverInstallParams);
 }
 
 } // extern "C"
