@@ -1,5 +1,5 @@
 // The sample sound driver's entry points, which the machine builds in from
-// platform/tonebay/tonebay.cpp under these names (this folder's CMakeLists.txt renames them), so
+// platform/tonebay/tonebay.cpp under these names (platform/winemu/CMakeLists.txt renames them), so
 // that a TONEBAY.DLL file on a drive loads the built driver.
 #pragma once
 
