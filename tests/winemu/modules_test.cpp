@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <string>
 
 namespace {
@@ -188,6 +194,56 @@ TEST_F(ModulesTest, FaultsLeaveOutALibraryOrAnExport) {
     EXPECT_EQ(NULL, GetProcAddress(advapi, "RegCloseKey"));
     EXPECT_NE(nullptr, GetProcAddress(advapi, "RegCloseKey"));
     FreeLibrary(advapi);
+}
+
+// What GetProcAddress finds in a system DLL is what the headers declare for it: setupapi.h, and
+// the groups of windows.h headed "// ADVAPI32: ..."; each table entry names the function it is.
+// The headers and the tables are read as text.
+TEST_F(ModulesTest, ExportTablesMatchTheHeaders) {
+    const std::filesystem::path root =
+        std::filesystem::path(SOUNDSETUP_SOURCE_DIR) / "platform" / "winemu";
+    const std::regex group("^// ([A-Z0-9]+): ");
+    const std::regex function("WINAPIV? (\\w+)\\(");
+    std::map<std::string, std::set<std::string>> declared;
+    for (std::string header : {"windows.h", "mmsystem.h", "setupapi.h"}) {
+        std::string dll = header == "setupapi.h"   ? "SETUPAPI"
+                          : header == "mmsystem.h" ? "WINMM"
+                                                   : "";
+        std::ifstream in(root / "include" / header);
+        std::smatch m;
+        for (std::string line; std::getline(in, line);) {
+            if (std::regex_search(line, m, group))
+                dll = m[1];
+            else if (std::regex_search(line, m, function))
+                declared[dll].insert(m[1]);
+        }
+    }
+    const std::regex table("^const Export k(\\w+)Exports\\[\\] = \\{");
+    const std::regex entry("\\{\"(\\w+)\", Address\\(&(\\w+)\\)\\}");
+    std::map<std::string, std::set<std::string>> exported;
+    std::ifstream in(root / "kernel32" / "modules.cpp");
+    std::string dll;
+    std::smatch m;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_search(line, m, table)) {
+            dll = m[1];
+            for (char& c : dll)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        } else if (std::regex_search(line, m, entry)) {
+            // The built-in driver's entry points carry its name in front.
+            EXPECT_EQ((dll == "TONEBAY" ? "Tonebay" : "") + m[1].str(), m[2].str());
+            exported[dll].insert(m[1]);
+        }
+    }
+    for (const char* name : {"ADVAPI32", "SETUPAPI"}) {
+        SCOPED_TRACE(name);
+        ASSERT_FALSE(exported[name].empty());
+        EXPECT_EQ(declared[name], exported[name]);
+        HMODULE module = LoadLibraryA(name);
+        for (const std::string& symbol : declared[name])
+            EXPECT_NE(nullptr, GetProcAddress(module, symbol.c_str())) << symbol;
+        EXPECT_TRUE(FreeLibrary(module));
+    }
 }
 
 } // namespace

@@ -313,7 +313,7 @@ typedef struct _OVERLAPPED* LPOVERLAPPED;
 extern "C" {
 #endif
 
-// KERNEL32: errors, process, version, error mode.
+// KERNEL32: errors, process, version, error mode, handles.
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 [[noreturn]] void WINAPI ExitProcess(UINT uExitCode);
@@ -321,6 +321,7 @@ HANDLE WINAPI GetCurrentProcess(void);
 DWORD WINAPI GetVersion(void);
 UINT WINAPI SetErrorMode(UINT uMode);
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
+BOOL WINAPI CloseHandle(HANDLE hObject);
 
 // KERNEL32: modules.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
@@ -397,7 +398,6 @@ BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, PLUID lpLu
 BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
                                   PTOKEN_PRIVILEGES NewState, DWORD BufferLength,
                                   PTOKEN_PRIVILEGES PreviousState, PDWORD ReturnLength);
-BOOL WINAPI CloseHandle(HANDLE hObject);
 
 // ADVAPI32: registry.
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,

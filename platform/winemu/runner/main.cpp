@@ -7,6 +7,7 @@
 // (the image is left as it was); 3 when the run ended but registry.reg or the report could not be
 // written. A restart exits 0 when done, 2 when the machine cannot boot (the image is left as it
 // was) and 3 when registry.reg or machine.ini could not be written.
+#include "setup/setup.h"
 #include "winemu/machine.h"
 #include "winemu/restart.h"
 
@@ -15,8 +16,6 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
 
 namespace {
 

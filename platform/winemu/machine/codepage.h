@@ -1,5 +1,5 @@
-// The profile functions' reading of a number, shared with the other readers of INI-style text on
-// the emulated machine (the driver descriptions), so that both read a value alike.
+// The machine's code pages beyond character stepping: the text of a file as the ANSI code page
+// holds it.
 #pragma once
 
 #include <windows.h>
@@ -8,10 +8,6 @@
 #include <string_view>
 
 namespace winemu {
-
-// As GetPrivateProfileIntA reads a value's text: leading blanks, a sign, "0x", "0o" or "0b" to
-// choose the base (else decimal), digits up to the first that is not one; modulo 2^32.
-UINT ProfileNumber(std::string_view text);
 
 // An INI or INF file's bytes as text of the ANSI code page, as Windows NT reads such files: one
 // that starts with a Unicode byte order mark (UTF-16 little- or big-endian) is converted, a

@@ -2,7 +2,7 @@
 // it back gives every key (empty ones too) and every value with its exact type, bytes and count.
 #include "winemu/machine.h"
 
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 
 #include <cstdio>
 #include <istream>

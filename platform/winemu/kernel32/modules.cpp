@@ -2,8 +2,10 @@
 // points that GetProcAddress finds in them: the emulated functions themselves. The sample sound
 // driver TONEBAY.DLL is built into the machine as well (platform/tonebay): a file of that name,
 // found where LoadLibraryA looks, stands for the built driver, which then runs as loaded from it.
-#include "winemu/modules.h"
+#include "winemu/kernel32/modules.h"
+#include "winemu/kernel32/tonebay.h"
 #include "winemu/machine.h"
+#include "winemu/machine/export.h"
 
 #include <mmsystem.h>
 #include <setupapi.h>
@@ -18,11 +20,6 @@
 using winemu::Current;
 using winemu::HandleKind;
 using winemu::NameEquals;
-
-// The driver's entry points, built from platform/tonebay/tonebay.cpp under these names.
-extern "C" BOOL WINAPI TonebayDllMain(HINSTANCE hinstDll, DWORD dwReason, LPVOID lpReserved);
-extern "C" LRESULT CALLBACK TonebayDriverProc(DWORD_PTR dwDriverId, HDRVR hdrvr, UINT uMsg,
-                                              LPARAM lParam1, LPARAM lParam2);
 
 namespace {
 
@@ -263,11 +260,9 @@ extern "C" {
 
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     std::string_view name = lpLibFileName ? lpLibFileName : "";
-    winemu::Machine& m = Current();
-    if (m.Fault().Check("LoadLibraryA", {name})) {
-        m.LastError() = ERROR_MOD_NOT_FOUND;
+    if (winemu::Faulted("LoadLibraryA", ERROR_MOD_NOT_FOUND, name))
         return nullptr;
-    }
+    winemu::Machine& m = Current();
     if (lpLibFileName == nullptr) {
         m.LastError() = ERROR_INVALID_PARAMETER;
         return nullptr;
@@ -284,10 +279,8 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     // An ordinal (a number below 0x10000 in place of the name) finds nothing here.
     bool byName = reinterpret_cast<ULONG_PTR>(lpProcName) > 0xFFFF;
     std::string_view name = byName ? lpProcName : "";
-    if (m.Fault().Check("GetProcAddress", {name})) {
-        m.LastError() = ERROR_PROC_NOT_FOUND;
+    if (winemu::Faulted("GetProcAddress", ERROR_PROC_NOT_FOUND, name))
         return nullptr;
-    }
     if (!FindModule(m, hModule)) {
         m.LastError() = ERROR_INVALID_HANDLE;
         return nullptr;
@@ -314,7 +307,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
     const std::string path = hModule == nullptr ? JoinPath(m.Config().currentDirectory, "SETUP.EXE")
                              : loaded           ? loaded->path
                                                 : std::string();
-    if (m.Fault().Check("GetModuleFileNameA", {path}) || path.empty()) {
+    if (winemu::Faulted("GetModuleFileNameA", ERROR_MOD_NOT_FOUND, path) || path.empty()) {
         m.LastError() = ERROR_MOD_NOT_FOUND;
         return 0;
     }

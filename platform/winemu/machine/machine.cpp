@@ -2,7 +2,7 @@
 // registry and writing the report.
 #include "winemu/machine.h"
 
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,14 +1,19 @@
 // WINMM device counts: the image's own [Devices] and those its last restart found.
 #include "winemu/machine.h"
+#include "winemu/machine/export.h"
 
 #include <mmsystem.h>
+
+#include <string_view>
 
 using winemu::Current;
 
 namespace {
 
-// A count as winmm gives it, which cannot wrap past the largest.
-UINT Sum(UINT own, UINT found) {
+// A count as winmm gives it, which cannot wrap past the largest; 0 when a fault fails the call.
+UINT Count(std::string_view api, UINT own, UINT found) {
+    if (winemu::Faulted(api, winemu::kLastErrorKept))
+        return 0;
     return own > 0xFFFFFFFFu - found ? 0xFFFFFFFFu : own + found;
 }
 
@@ -18,24 +23,22 @@ extern "C" {
 
 UINT WINAPI waveOutGetNumDevs(void) {
     const winemu::MachineConfig& c = Current().Config();
-    return Current().Fault().Check("waveOutGetNumDevs") ? 0
-                                                        : Sum(c.waveOutDevs, c.foundWaveOutDevs);
+    return Count("waveOutGetNumDevs", c.waveOutDevs, c.foundWaveOutDevs);
 }
 
 UINT WINAPI waveInGetNumDevs(void) {
     const winemu::MachineConfig& c = Current().Config();
-    return Current().Fault().Check("waveInGetNumDevs") ? 0 : Sum(c.waveInDevs, c.foundWaveInDevs);
+    return Count("waveInGetNumDevs", c.waveInDevs, c.foundWaveInDevs);
 }
 
 UINT WINAPI midiOutGetNumDevs(void) {
     const winemu::MachineConfig& c = Current().Config();
-    return Current().Fault().Check("midiOutGetNumDevs") ? 0
-                                                        : Sum(c.midiOutDevs, c.foundMidiOutDevs);
+    return Count("midiOutGetNumDevs", c.midiOutDevs, c.foundMidiOutDevs);
 }
 
 UINT WINAPI midiInGetNumDevs(void) {
     const winemu::MachineConfig& c = Current().Config();
-    return Current().Fault().Check("midiInGetNumDevs") ? 0 : Sum(c.midiInDevs, c.foundMidiInDevs);
+    return Count("midiInGetNumDevs", c.midiInDevs, c.foundMidiInDevs);
 }
 
 } // extern "C"

@@ -5,7 +5,7 @@
 // own [Devices], so that the next restart counts afresh.
 #include "winemu/restart.h"
 
-#include "winemu/modules.h"
+#include "winemu/kernel32/modules.h"
 
 #include <mmsystem.h>
 

@@ -1,18 +1,16 @@
 // ADVAPI32 registry functions on the emulated machine's registry, with Windows NT's return codes,
 // byte and character counts and access checks. They return their error and leave GetLastError.
 #include "winemu/machine.h"
-
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
+#include "winemu/machine/export.h"
+#include "winemu/machine/registry.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
-
-namespace winemu {
-void DetachDeletedKey(RegKey& key); // registry.cpp
-}
 
 using winemu::Current;
 using winemu::HandleKind;
@@ -94,11 +92,12 @@ std::string CallPath(HKEY hKey, LPCSTR lpSubKey) {
     return path;
 }
 
-bool Faulted(const char* api, HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName) {
+// A registry call's fault check: the key's path, and the value's name where the call has one.
+bool KeyFaulted(const char* api, HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName) {
     std::string path = CallPath(hKey, lpSubKey);
     if (lpValueName != nullptr)
-        return Current().Fault().Check(api, {path, lpValueName});
-    return Current().Fault().Check(api, {path});
+        return winemu::Faulted(api, winemu::kLastErrorKept, path, lpValueName);
+    return winemu::Faulted(api, winemu::kLastErrorKept, path);
 }
 
 HKEY OpenHandle(const std::shared_ptr<RegKey>& key, REGSAM desired) {
@@ -185,6 +184,34 @@ LONG UsableKey(HKEY hKey, REGSAM needed, KeyRef& ref) {
         return ERROR_ACCESS_DENIED;
     ref = *resolved;
     return ERROR_SUCCESS;
+}
+
+// The key that the old value calls work on: the handle's own, which needs the rights in needed,
+// or the subkey named below it, made when create is set.
+LONG ValueKey(HKEY hKey, LPCSTR lpSubKey, REGSAM needed, bool create,
+              std::shared_ptr<RegKey>& key) {
+    bool ownKey = lpSubKey == nullptr || *lpSubKey == '\0';
+    KeyRef ref;
+    LONG result = UsableKey(hKey, ownKey ? needed : 0, ref);
+    if (result != ERROR_SUCCESS || ownKey) {
+        key = ref.key;
+        return result;
+    }
+    bool created = false;
+    return Walk(ref.key, lpSubKey, create, key, created);
+}
+
+// What the old open and create calls answer before they look at a subkey: a null result is
+// refused, and without a subkey they hand back the very handle they were given. Nothing when
+// the subkey is still to be opened or made.
+std::optional<LONG> OldCallWithoutSubkey(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
+    if (phkResult == nullptr)
+        return ERROR_INVALID_PARAMETER;
+    if (lpSubKey == nullptr || *lpSubKey == '\0') {
+        *phkResult = hKey;
+        return ERROR_SUCCESS;
+    }
+    return std::nullopt;
 }
 
 FILETIME Now() {
@@ -315,21 +342,16 @@ extern "C" {
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                           PHKEY phkResult) {
     (void)ulOptions;
-    if (Faulted("RegOpenKeyExA", hKey, lpSubKey, nullptr))
+    if (KeyFaulted("RegOpenKeyExA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
     return OpenKeyImpl(hKey, lpSubKey, samDesired, phkResult);
 }
 
 LONG WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
-    if (Faulted("RegOpenKeyA", hKey, lpSubKey, nullptr))
+    if (KeyFaulted("RegOpenKeyA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
-    if (phkResult == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    if (lpSubKey == nullptr || *lpSubKey == '\0') {
-        // The old call hands back the very handle it was given.
-        *phkResult = hKey;
-        return ERROR_SUCCESS;
-    }
+    if (std::optional<LONG> answer = OldCallWithoutSubkey(hKey, lpSubKey, phkResult))
+        return *answer;
     return OpenKeyImpl(hKey, lpSubKey, KEY_ALL_ACCESS, phkResult);
 }
 
@@ -341,7 +363,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     (void)lpClass;
     (void)dwOptions;
     (void)lpSecurityAttributes;
-    if (Faulted("RegCreateKeyExA", hKey, lpSubKey, nullptr))
+    if (KeyFaulted("RegCreateKeyExA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
     if (phkResult == nullptr)
         return ERROR_BADKEY;
@@ -349,19 +371,15 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
 }
 
 LONG WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult) {
-    if (Faulted("RegCreateKeyA", hKey, lpSubKey, nullptr))
+    if (KeyFaulted("RegCreateKeyA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
-    if (phkResult == nullptr)
-        return ERROR_INVALID_PARAMETER;
-    if (lpSubKey == nullptr || *lpSubKey == '\0') {
-        *phkResult = hKey;
-        return ERROR_SUCCESS;
-    }
+    if (std::optional<LONG> answer = OldCallWithoutSubkey(hKey, lpSubKey, phkResult))
+        return *answer;
     return CreateKeyImpl(hKey, lpSubKey, KEY_ALL_ACCESS, phkResult, nullptr);
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
-    if (Faulted("RegCloseKey", hKey, nullptr, nullptr))
+    if (KeyFaulted("RegCloseKey", hKey, nullptr, nullptr))
         return ERROR_ACCESS_DENIED;
     if (PredefinedName(hKey) != nullptr)
         return ERROR_SUCCESS;
@@ -372,7 +390,7 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
 
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData) {
-    if (Faulted("RegQueryValueExA", hKey, nullptr, lpValueName))
+    if (KeyFaulted("RegQueryValueExA", hKey, nullptr, lpValueName))
         return ERROR_ACCESS_DENIED;
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
         return ERROR_INVALID_PARAMETER;
@@ -386,7 +404,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
                            const BYTE* lpData, DWORD cbData) {
     (void)Reserved;
-    if (Faulted("RegSetValueExA", hKey, nullptr, lpValueName))
+    if (KeyFaulted("RegSetValueExA", hKey, nullptr, lpValueName))
         return ERROR_ACCESS_DENIED;
     KeyRef ref;
     LONG result = UsableKey(hKey, KEY_SET_VALUE, ref);
@@ -409,7 +427,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD 
 LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                           LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                           PFILETIME lpftLastWriteTime) {
-    if (Faulted("RegEnumKeyExA", hKey, nullptr, nullptr))
+    if (KeyFaulted("RegEnumKeyExA", hKey, nullptr, nullptr))
         return ERROR_ACCESS_DENIED;
     if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -422,7 +440,7 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
 }
 
 LONG WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName) {
-    if (Faulted("RegEnumKeyA", hKey, nullptr, nullptr))
+    if (KeyFaulted("RegEnumKeyA", hKey, nullptr, nullptr))
         return ERROR_ACCESS_DENIED;
     if (lpName == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -438,7 +456,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                              LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
                              LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
                              PFILETIME lpftLastWriteTime) {
-    if (Faulted("RegQueryInfoKeyA", hKey, nullptr, nullptr))
+    if (KeyFaulted("RegQueryInfoKeyA", hKey, nullptr, nullptr))
         return ERROR_ACCESS_DENIED;
     if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr))
         return ERROR_INVALID_PARAMETER;
@@ -484,7 +502,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
 }
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-    if (Faulted("RegDeleteKeyA", hKey, lpSubKey, nullptr))
+    if (KeyFaulted("RegDeleteKeyA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
     if (lpSubKey == nullptr)
         return ERROR_INVALID_PARAMETER;
@@ -506,7 +524,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-    if (Faulted("RegDeleteValueA", hKey, nullptr, lpValueName))
+    if (KeyFaulted("RegDeleteValueA", hKey, nullptr, lpValueName))
         return ERROR_ACCESS_DENIED;
     KeyRef ref;
     LONG result = UsableKey(hKey, KEY_SET_VALUE, ref);
@@ -521,22 +539,14 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 }
 
 LONG WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData) {
-    if (Faulted("RegQueryValueA", hKey, lpSubKey, nullptr))
+    if (KeyFaulted("RegQueryValueA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
     if (lpData != nullptr && lpcbData == nullptr)
         return ERROR_INVALID_PARAMETER;
-    bool ownKey = lpSubKey == nullptr || *lpSubKey == '\0';
-    KeyRef ref;
-    LONG result = UsableKey(hKey, ownKey ? KEY_QUERY_VALUE : 0, ref);
+    std::shared_ptr<RegKey> key;
+    LONG result = ValueKey(hKey, lpSubKey, KEY_QUERY_VALUE, false, key);
     if (result != ERROR_SUCCESS)
         return result;
-    std::shared_ptr<RegKey> key = ref.key;
-    bool created = false;
-    if (!ownKey) {
-        result = Walk(ref.key, lpSubKey, false, key, created);
-        if (result != ERROR_SUCCESS)
-            return result;
-    }
     DWORD size = lpcbData != nullptr ? static_cast<DWORD>(std::max<LONG>(*lpcbData, 0)) : 0;
     BYTE* data = reinterpret_cast<BYTE*>(lpData);
     result = QueryValueImpl(*key, nullptr, nullptr, data, lpcbData ? &size : nullptr);
@@ -556,22 +566,14 @@ LONG WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbD
 
 LONG WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD cbData) {
     (void)cbData; // Windows counts the text itself
-    if (Faulted("RegSetValueA", hKey, lpSubKey, nullptr))
+    if (KeyFaulted("RegSetValueA", hKey, lpSubKey, nullptr))
         return ERROR_ACCESS_DENIED;
     if (dwType != REG_SZ || lpData == nullptr)
         return ERROR_INVALID_PARAMETER;
-    bool ownKey = lpSubKey == nullptr || *lpSubKey == '\0';
-    KeyRef ref;
-    LONG result = UsableKey(hKey, ownKey ? KEY_SET_VALUE : 0, ref);
+    std::shared_ptr<RegKey> key;
+    LONG result = ValueKey(hKey, lpSubKey, KEY_SET_VALUE, true, key);
     if (result != ERROR_SUCCESS)
         return result;
-    std::shared_ptr<RegKey> key = ref.key;
-    bool created = false;
-    if (!ownKey) {
-        result = Walk(ref.key, lpSubKey, true, key, created);
-        if (result != ERROR_SUCCESS)
-            return result;
-    }
     SetValueImpl(*key, nullptr, REG_SZ, reinterpret_cast<const BYTE*>(lpData),
                  static_cast<DWORD>(std::strlen(lpData) + 1));
     return ERROR_SUCCESS;

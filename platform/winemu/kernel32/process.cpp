@@ -1,5 +1,7 @@
-// KERNEL32 process calls: last error, process end, version, error mode.
+// KERNEL32 process calls: last error, process end, version, error mode, and the closing of the
+// handles that CloseHandle closes (tokens and files).
 #include "winemu/machine.h"
+#include "winemu/machine/export.h"
 
 #include <chrono>
 #include <ctime>
@@ -47,6 +49,14 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     lpSystemTime->wMinute = static_cast<WORD>(local.tm_min);
     lpSystemTime->wSecond = static_cast<WORD>(local.tm_sec);
     lpSystemTime->wMilliseconds = static_cast<WORD>(ms.count());
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    winemu::Machine& m = Current();
+    if (!m.Objects().Close((ULONG_PTR)hObject, winemu::HandleKind::Token) &&
+        !m.Objects().Close((ULONG_PTR)hObject, winemu::HandleKind::File))
+        return winemu::Fail(ERROR_INVALID_HANDLE);
+    return TRUE;
 }
 
 UINT WINAPI SetErrorMode(UINT uMode) {

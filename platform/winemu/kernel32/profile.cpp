@@ -3,9 +3,11 @@
 // dropped, ';' lines are comments, and the double-zero lists of the enumeration forms.
 // GetPrivateProfileSectionA delivers a line as "key=value" with the blanks around "=" and at the
 // ends dropped, as Windows and Wine deliver it: "  %A,B% = Inst, ID7 " reads "%A,B%=Inst, ID7".
-#include "winemu/dbcs.h"
 #include "winemu/machine.h"
-#include "winemu/profile.h"
+#include "winemu/machine/codepage.h"
+#include "winemu/machine/dbcs.h"
+#include "winemu/machine/export.h"
+#include "winemu/kernel32/profile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -33,9 +35,7 @@ struct IniSection {
 
 using IniFile = std::vector<IniSection>;
 
-std::string_view Arg(LPCSTR text) {
-    return text ? std::string_view(text) : std::string_view();
-}
+using winemu::Arg;
 
 // White space as the profile reader sees it, with the DOS end-of-file mark and the zero byte
 // that a file written with its C terminator ends in: neither makes a line of its own.
@@ -274,8 +274,8 @@ UINT ProfileNumber(std::string_view text) {
 UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault,
                                   LPCSTR lpFileName) {
     winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("GetPrivateProfileIntA",
-                              {Arg(lpAppName), Arg(lpKeyName), Arg(lpFileName)}))
+    if (winemu::Faulted("GetPrivateProfileIntA", winemu::kLastErrorKept, Arg(lpAppName),
+                        Arg(lpKeyName), Arg(lpFileName)))
         return static_cast<UINT>(nDefault);
     if (!lpAppName || !lpKeyName)
         return static_cast<UINT>(nDefault);
@@ -293,8 +293,9 @@ UINT WINAPI GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefau
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault,
                                       LPSTR lpReturnedString, DWORD nSize, LPCSTR lpFileName) {
     winemu::Machine& machine = winemu::Current();
-    bool faulted = machine.Fault().Check("GetPrivateProfileStringA",
-                                         {Arg(lpAppName), Arg(lpKeyName), Arg(lpFileName)});
+    // A faulted read finds no file: the default comes back.
+    bool faulted = winemu::Faulted("GetPrivateProfileStringA", winemu::kLastErrorKept,
+                                   Arg(lpAppName), Arg(lpKeyName), Arg(lpFileName));
     if (!lpReturnedString || nSize == 0)
         return 0;
     std::optional<IniFile> file = faulted ? std::nullopt : Load(lpFileName);
@@ -321,8 +322,8 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
 DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString, DWORD nSize,
                                        LPCSTR lpFileName) {
     winemu::Machine& machine = winemu::Current();
-    bool faulted =
-        machine.Fault().Check("GetPrivateProfileSectionA", {Arg(lpAppName), Arg(lpFileName)});
+    bool faulted = winemu::Faulted("GetPrivateProfileSectionA", winemu::kLastErrorKept,
+                                   Arg(lpAppName), Arg(lpFileName));
     if (!lpAppName || !lpReturnedString) {
         machine.LastError() = ERROR_INVALID_PARAMETER;
         return 0;

@@ -1,6 +1,6 @@
 // Where a Windows path lies: full paths against the process's current directory, and the host
 // file behind a path on one of the machine's drives (drives/<LETTER>/... in the image).
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 #include "winemu/machine.h"
 
 #include <cctype>

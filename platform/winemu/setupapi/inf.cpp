@@ -1,8 +1,8 @@
 // The INF reader of the emulated device installer: sections of lines, keys and fields, as the
 // device installer and the AddReg/DelReg code read them.
 #include "winemu/machine.h"
-#include "winemu/profile.h"
-#include "winemu/setupapi_internal.h"
+#include "winemu/machine/codepage.h"
+#include "winemu/setupapi/internal.h"
 
 #include <filesystem>
 #include <fstream>

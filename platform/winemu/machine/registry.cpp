@@ -1,8 +1,8 @@
 // The registry of the emulated machine: a tree of keys under HKEY_LOCAL_MACHINE and
 // HKEY_CURRENT_USER, with names compared without regard to case and kept as first written.
-#include "winemu/machine.h"
+#include "winemu/machine/registry.h"
 
-#include "winemu/dbcs.h"
+#include "winemu/machine/dbcs.h"
 
 #include <stdexcept>
 
@@ -135,8 +135,7 @@ RegKey* RegKey::FindSubkey(std::string_view subkeyName) const {
     return it == subkeys.end() ? nullptr : it->second.get();
 }
 
-// A deleted key leaves the tree: handles may keep it alive longer than its parent, so it keeps
-// its full path as its name instead of a pointer to the parent.
+// A deleted key keeps its full path as its name instead of a pointer to the parent.
 void DetachDeletedKey(RegKey& key) {
     std::vector<RegKey*> keys;
     CollectSubtree(key, keys);

@@ -1,8 +1,9 @@
 // KERNEL32 directory and file calls over the machine's drives: the current, Windows and system
 // directories, copying a file, making a folder, reading a file's attributes, and files opened
 // by handle for reading or writing.
-#include "winemu/dbcs.h"
 #include "winemu/machine.h"
+#include "winemu/machine/dbcs.h"
+#include "winemu/machine/export.h"
 #include "winemu/restart.h"
 
 #include <cstring>
@@ -15,13 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void Fail(DWORD error) {
-    winemu::Current().LastError() = error;
-}
-
-std::string_view Arg(LPCSTR text) {
-    return text ? std::string_view(text) : std::string_view();
-}
+using winemu::Arg;
+using winemu::Fail;
 
 // The directory calls' contract: the length in characters without the terminator when the text
 // fits, else the size needed including the terminator, with the buffer left alone.
@@ -117,14 +113,33 @@ BOOL Finish(DWORD error) {
     return FALSE;
 }
 
+// The one path of a call, after its fault check: a fault fails it with ERROR_ACCESS_DENIED.
+Resolved ResolveChecked(std::string_view api, LPCSTR path) {
+    if (winemu::Faulted(api, winemu::kLastErrorKept, Arg(path))) {
+        Resolved refused;
+        refused.error = ERROR_ACCESS_DENIED;
+        return refused;
+    }
+    return Resolve(path);
+}
+
+// The same, for a call on a file or folder that must exist.
+Resolved ResolveExisting(std::string_view api, LPCSTR path) {
+    Resolved target = ResolveChecked(api, path);
+    if (target.error == ERROR_SUCCESS && !Exists(target.host))
+        target.error = MissingError(target.host);
+    return target;
+}
+
+// A folder, or a read-only file: what Windows neither deletes nor moves a file over.
+bool Protected(const fs::path& host) {
+    return IsDirectory(host) || IsReadOnly(host);
+}
+
 DWORD SetCurrentDirectoryError(LPCSTR path) {
-    if (winemu::Current().Fault().Check("SetCurrentDirectoryA", {Arg(path)}))
-        return ERROR_ACCESS_DENIED;
-    Resolved target = Resolve(path);
+    Resolved target = ResolveExisting("SetCurrentDirectoryA", path);
     if (target.error != ERROR_SUCCESS)
         return target.error;
-    if (!Exists(target.host))
-        return MissingError(target.host);
     if (!IsDirectory(target.host))
         return ERROR_DIRECTORY;
     winemu::Current().CurrentDirectory() = target.full;
@@ -143,7 +158,7 @@ DWORD ResolveExistingSource(LPCSTR from, LPCSTR to, Resolved& source, Resolved& 
 }
 
 DWORD CopyFileError(LPCSTR from, LPCSTR to, BOOL failIfExists) {
-    if (winemu::Current().Fault().Check("CopyFileA", {Arg(from), Arg(to)}))
+    if (winemu::Faulted("CopyFileA", winemu::kLastErrorKept, Arg(from), Arg(to)))
         return ERROR_ACCESS_DENIED;
     Resolved source;
     Resolved target;
@@ -180,9 +195,7 @@ DWORD CopyFileError(LPCSTR from, LPCSTR to, BOOL failIfExists) {
 }
 
 DWORD CreateDirectoryError(LPCSTR path) {
-    if (winemu::Current().Fault().Check("CreateDirectoryA", {Arg(path)}))
-        return ERROR_ACCESS_DENIED;
-    Resolved target = Resolve(path);
+    Resolved target = ResolveChecked("CreateDirectoryA", path);
     if (target.error != ERROR_SUCCESS)
         return target.error;
     if (Exists(target.host))
@@ -196,9 +209,7 @@ DWORD CreateDirectoryError(LPCSTR path) {
 }
 
 DWORD FileAttributes(LPCSTR path, DWORD& attributes) {
-    if (winemu::Current().Fault().Check("GetFileAttributesA", {Arg(path)}))
-        return ERROR_ACCESS_DENIED;
-    Resolved target = Resolve(path);
+    Resolved target = ResolveChecked("GetFileAttributesA", path);
     if (target.error != ERROR_SUCCESS)
         return target.error;
     std::error_code ec;
@@ -218,13 +229,9 @@ DWORD FileAttributes(LPCSTR path, DWORD& attributes) {
 // Only the read-only attribute is kept; the others a file always reads with (archive) or never
 // has, and a folder keeps none.
 DWORD SetAttributesError(LPCSTR path, DWORD attributes) {
-    if (winemu::Current().Fault().Check("SetFileAttributesA", {Arg(path)}))
-        return ERROR_ACCESS_DENIED;
-    Resolved target = Resolve(path);
+    Resolved target = ResolveExisting("SetFileAttributesA", path);
     if (target.error != ERROR_SUCCESS)
         return target.error;
-    if (!Exists(target.host))
-        return MissingError(target.host);
     if (IsDirectory(target.host))
         return ERROR_SUCCESS;
     std::error_code ec;
@@ -240,9 +247,7 @@ struct OpenFile {
 
 DWORD OpenFileError(LPCSTR path, DWORD access, DWORD disposition, std::shared_ptr<OpenFile>& file,
                     std::string& full) {
-    if (winemu::Current().Fault().Check("CreateFileA", {Arg(path)}))
-        return ERROR_ACCESS_DENIED;
-    Resolved target = Resolve(path);
+    Resolved target = ResolveChecked("CreateFileA", path);
     if (target.error != ERROR_SUCCESS)
         return target.error;
     if (IsDirectory(target.host))
@@ -296,6 +301,19 @@ std::shared_ptr<OpenFile> FileOf(HANDLE handle) {
                                                        winemu::HandleKind::File);
 }
 
+// The file of a read or a write, whose count of bytes stays 0 until it is done; null (with the
+// last error) when the handle is no open file. Every transfer here is done when the call returns,
+// so an OVERLAPPED is never looked at.
+std::shared_ptr<OpenFile> TransferFile(HANDLE handle, LPDWORD count, LPOVERLAPPED overlapped) {
+    (void)overlapped;
+    if (count)
+        *count = 0;
+    std::shared_ptr<OpenFile> file = FileOf(handle);
+    if (!file)
+        Fail(ERROR_INVALID_HANDLE);
+    return file;
+}
+
 // A move left for the next start: only recorded now, where the Session Manager finds it (the
 // process is an administrator's, whom Windows lets write there). No target deletes the source.
 DWORD DelayedMoveError(LPCSTR from, LPCSTR to, DWORD flags) {
@@ -315,7 +333,7 @@ DWORD DelayedMoveError(LPCSTR from, LPCSTR to, DWORD flags) {
 }
 
 DWORD MoveFileError(LPCSTR from, LPCSTR to, DWORD flags) {
-    if (winemu::Current().Fault().Check("MoveFileExA", {Arg(from), Arg(to)}))
+    if (winemu::Faulted("MoveFileExA", winemu::kLastErrorKept, Arg(from), Arg(to)))
         return ERROR_ACCESS_DENIED;
     if (flags & MOVEFILE_DELAY_UNTIL_REBOOT)
         return DelayedMoveError(from, to, flags);
@@ -325,7 +343,7 @@ DWORD MoveFileError(LPCSTR from, LPCSTR to, DWORD flags) {
         return error;
     if (Exists(target.host) && !(flags & MOVEFILE_REPLACE_EXISTING))
         return ERROR_ALREADY_EXISTS;
-    if (IsDirectory(target.host) || IsReadOnly(target.host))
+    if (Protected(target.host))
         return ERROR_ACCESS_DENIED;
     std::error_code ec;
     fs::rename(source.host, target.host, ec);
@@ -336,10 +354,8 @@ DWORD MoveFileError(LPCSTR from, LPCSTR to, DWORD flags) {
 
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
     winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("GetCurrentDirectoryA")) {
-        Fail(ERROR_ACCESS_DENIED);
+    if (winemu::Faulted("GetCurrentDirectoryA", ERROR_ACCESS_DENIED))
         return 0;
-    }
     // A root keeps its backslash ("C:\\"), any other folder has none ("C:\\WINNT").
     std::string cwd = machine.CurrentDirectory();
     winemu::TrimTrailingSeparators(machine.Config().codePage, cwd);
@@ -352,19 +368,15 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("GetWindowsDirectoryA")) {
-        Fail(ERROR_ACCESS_DENIED);
+    if (winemu::Faulted("GetWindowsDirectoryA", ERROR_ACCESS_DENIED))
         return 0;
-    }
     return CopyOut(machine.Config().windowsDirectory, lpBuffer, uSize);
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
     winemu::Machine& machine = winemu::Current();
-    if (machine.Fault().Check("GetSystemDirectoryA")) {
-        Fail(ERROR_ACCESS_DENIED);
+    if (winemu::Faulted("GetSystemDirectoryA", ERROR_ACCESS_DENIED))
         return 0;
-    }
     return CopyOut(machine.SystemDirectory(), lpBuffer, uSize);
 }
 
@@ -429,12 +441,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-    (void)lpOverlapped;
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = 0;
-    std::shared_ptr<OpenFile> file = FileOf(hFile);
+    std::shared_ptr<OpenFile> file = TransferFile(hFile, lpNumberOfBytesRead, lpOverlapped);
     if (!file)
-        return Finish(ERROR_INVALID_HANDLE);
+        return FALSE;
     if (!lpBuffer && nNumberOfBytesToRead)
         return Finish(ERROR_NOACCESS);
     file->stream.read(static_cast<char*>(lpBuffer), nNumberOfBytesToRead);
@@ -447,16 +456,13 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    (void)lpOverlapped;
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = 0;
-    std::shared_ptr<OpenFile> file = FileOf(hFile);
+    std::shared_ptr<OpenFile> file = TransferFile(hFile, lpNumberOfBytesWritten, lpOverlapped);
     if (!file)
-        return Finish(ERROR_INVALID_HANDLE);
+        return FALSE;
     if (!file->writable)
         return Finish(ERROR_ACCESS_DENIED);
-    if (winemu::Current().Fault().Check("WriteFile"))
-        return Finish(ERROR_WRITE_FAULT);
+    if (winemu::Faulted("WriteFile", ERROR_WRITE_FAULT))
+        return FALSE;
     file->stream.write(static_cast<const char*>(lpBuffer), nNumberOfBytesToWrite);
     if (!file->stream.flush()) {
         file->stream.clear();
@@ -522,14 +528,10 @@ BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    if (winemu::Current().Fault().Check("DeleteFileA", {Arg(lpFileName)}))
-        return Finish(ERROR_ACCESS_DENIED);
-    Resolved target = Resolve(lpFileName);
+    Resolved target = ResolveExisting("DeleteFileA", lpFileName);
     if (target.error != ERROR_SUCCESS)
         return Finish(target.error);
-    if (!Exists(target.host))
-        return Finish(MissingError(target.host));
-    if (IsDirectory(target.host) || IsReadOnly(target.host))
+    if (Protected(target.host))
         return Finish(ERROR_ACCESS_DENIED);
     std::error_code ec;
     fs::remove(target.host, ec);
@@ -542,13 +544,9 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
 
 // Only an empty folder goes, as on Windows; a file is no folder.
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
-    if (winemu::Current().Fault().Check("RemoveDirectoryA", {Arg(lpPathName)}))
-        return Finish(ERROR_ACCESS_DENIED);
-    Resolved target = Resolve(lpPathName);
+    Resolved target = ResolveExisting("RemoveDirectoryA", lpPathName);
     if (target.error != ERROR_SUCCESS)
         return Finish(target.error);
-    if (!Exists(target.host))
-        return Finish(MissingError(target.host));
     if (!IsDirectory(target.host))
         return Finish(ERROR_DIRECTORY);
     std::error_code ec;

@@ -3,7 +3,8 @@
 // opening and closing send the messages Windows sends around them. Every call and message goes
 // into the run report with its answer.
 #include "winemu/machine.h"
-#include "winemu/modules.h"
+#include "winemu/machine/export.h"
+#include "winemu/kernel32/modules.h"
 
 #include <mmsystem.h>
 
@@ -138,10 +139,8 @@ HDRVR WINAPI OpenDriver(LPCWSTR szDriverName, LPCWSTR szSectionName, LPARAM lPar
                   {"section", szSectionName ? nlohmann::json(ToAnsi(szSectionName)) : nullptr},
                   {"lparam2", static_cast<long long>(lParam2)},
                   {"opened", false}});
-    if (machine.Fault().Check("OpenDriver", {name})) {
-        machine.LastError() = ERROR_FILE_NOT_FOUND;
+    if (winemu::Faulted("OpenDriver", ERROR_FILE_NOT_FOUND, name))
         return nullptr;
-    }
     const std::string fileName = DriverFileName(machine, name, szSectionName != nullptr);
     auto driver = std::make_shared<DriverInstance>();
     driver->fileName = BaseName(fileName);
@@ -188,7 +187,8 @@ LRESULT WINAPI SendDriverMessage(HDRVR hDriver, UINT message, LPARAM lParam1, LP
     std::shared_ptr<DriverInstance> driver = FindOpen(machine, hDriver);
     if (!driver)
         return 0;
-    if (machine.Fault().Check("SendDriverMessage", {driver->fileName, MessageName(message)})) {
+    if (winemu::Faulted("SendDriverMessage", winemu::kLastErrorKept, driver->fileName,
+                        MessageName(message))) {
         Record(machine, *driver, message, 0, lParam1, lParam2, true);
         return 0;
     }
@@ -204,7 +204,7 @@ LRESULT WINAPI CloseDriver(HDRVR hDriver, LPARAM lParam1, LPARAM lParam2) {
                          {"driver", driver->fileName},
                          {"lparam1", static_cast<long long>(lParam1)},
                          {"lparam2", static_cast<long long>(lParam2)}});
-    if (machine.Fault().Check("CloseDriver", {driver->fileName}))
+    if (winemu::Faulted("CloseDriver", winemu::kLastErrorKept, driver->fileName))
         return 0;
     // Closed with the caller's parameters, then disabled and unloaded.
     Dispatch(machine, *driver, DRV_CLOSE, lParam1, lParam2);

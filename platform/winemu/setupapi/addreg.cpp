@@ -1,7 +1,7 @@
 // AddReg and DelReg for the emulated device installer: the registry lines of an INF install
 // section, written through the registry functions as Windows writes them.
 #include "winemu/machine.h"
-#include "winemu/setupapi_internal.h"
+#include "winemu/setupapi/internal.h"
 
 #include <algorithm>
 #include <cstdlib>
