@@ -3,6 +3,8 @@
 // an interactive run).
 #include "support/test_machine.h"
 
+#include "setup/setup.h"
+
 #include <toolkit.h>
 
 #include <gtest/gtest.h>
@@ -13,8 +15,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
 
 namespace {
 

@@ -1,6 +1,8 @@
 // Test harness: temporary machine images and whole processes run in a child.
 #include "support/test_machine.h"
 
+#include "setup/setup.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
@@ -8,8 +10,6 @@
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
-
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
 
 namespace testsupport {
 
