@@ -4,7 +4,7 @@
 // (fault checks, the run report, notes on the console) goes through Recorder.
 #pragma once
 
-#include "toolkit/dialog_table.h"
+#include "qvxcui/host/dialog_table.h"
 
 #include <windows.h>
 

@@ -10,7 +10,7 @@
 #include "toolkit/win32/unattended.h"
 
 #include "qvxcui/resource.h"
-#include "toolkit/dialog_table.h"
+#include "qvxcui/host/dialog_table.h"
 
 namespace toolkit {
 namespace {
