@@ -10,6 +10,7 @@
 #include "toolkit/win32/unattended.h"
 
 #include "qvxcui/resource.h"
+#include "toolkit/answers.h"
 #include "qvxcui/host/dialog_table.h"
 
 namespace toolkit {
@@ -150,12 +151,7 @@ void SeenBox(HWND box) {
 // typed into its field and OK pressed; CANCEL cancels it; no word leaves the folder it suggests.
 // The prompt stays unseen, since the press waits in its queue.
 void AnswerPrompt(HWND prompt, HWND field) {
-    std::string word;
-    auto found = Core().answers.find(kInstallFromDiskAnswerId);
-    if (found != Core().answers.end() && !found->second.empty()) {
-        word = found->second.front().word;
-        found->second.erase(found->second.begin());
-    }
+    std::string word = TakePromptAnswer(kInstallFromDiskAnswerId);
     SetPropA(prompt, kPromptAnswered, prompt);
     if (NameEquals(word, "CANCEL")) {
         PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
