@@ -71,9 +71,9 @@ namespace toolkit {
 // No C++ exception leaves a toolkit call: setup's code and the dialog library call them as Win32
 // functions, through frames that cannot unwind. The call fails with its failure result, and why
 // goes to the notes. (The host build's end of the process is no std::exception: it passes.)
-// An entry point reads "F(...) TOOLKIT_TRY { ... } TOOLKIT_CATCH(const std::exception& error)
-// { ... }". The Windows images are built without exceptions: there the library's throws end the
-// process with a message, and the handler stays as a function nothing calls, still compiled.
+// Every entry point goes through Guarded (below), which reads "F(...) TOOLKIT_TRY { ... }
+// TOOLKIT_CATCH(const std::exception& error) { ... }". The Windows images are built without
+// exceptions: there the library's throws end the process with a message.
 #if defined(__cpp_exceptions)
 #define TOOLKIT_TRY try
 #define TOOLKIT_CATCH(declaration) catch (declaration)
@@ -115,8 +115,7 @@ struct Nothing {};
 
 // Every export of the toolkit is this, written once: the call entered in the trace under its
 // name with its arguments, its body run (given the Call, if it takes one), and a C++ exception
-// turned into the failure result, with why in the notes. Without exceptions (the Windows images)
-// nothing is caught: the body is all there is.
+// turned into the failure result, with why in the notes (Guarded, below).
 //   BOOL WINAPI FDoIt(LPCSTR sz) {
 //       return toolkit::Exported<BOOL>("FDoIt", {toolkit::Text(sz)}, FALSE,
 //                                      [&](const toolkit::Call& call) { ... });
@@ -137,23 +136,30 @@ template <typename Result, typename Body> Result RunBody(std::string_view name, 
     }
 }
 
+// A call guarded: a C++ exception that leaves its body gives the failure result, with why in the
+// notes. Without exceptions (the Windows images) nothing is caught: the body is all there is.
 #if defined(__cpp_exceptions)
 template <typename Result, typename Body>
-Result Exported(std::string_view name, std::initializer_list<CallArg> args, Result failure,
-                Body&& body) TOOLKIT_TRY {
-    CallScope scope(name, args);
-    return RunBody<Result>(name, body);
+Result Guarded(std::string_view name, Result failure, Body&& body) TOOLKIT_TRY {
+    return body();
 }
 TOOLKIT_CATCH(const std::exception& error) {
     return CallFailed(name, error, failure);
 }
 #else
-template <typename Result, typename Body>
-Result Exported(std::string_view name, std::initializer_list<CallArg> args, Result, Body&& body) {
-    CallScope scope(name, args);
-    return RunBody<Result>(name, body);
+template <typename Result, typename Body> Result Guarded(std::string_view, Result, Body&& body) {
+    return body();
 }
 #endif
+
+template <typename Result, typename Body>
+Result Exported(std::string_view name, std::initializer_list<CallArg> args, Result failure,
+                Body&& body) {
+    return Guarded(name, failure, [&]() -> Result {
+        CallScope scope(name, args);
+        return RunBody<Result>(name, body);
+    });
+}
 
 template <typename Body>
 void Exported(std::string_view name, std::initializer_list<CallArg> args, Body&& body) {

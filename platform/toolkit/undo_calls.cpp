@@ -14,23 +14,21 @@
 namespace {
 
 // Keeps the path of a key setup opened, so that its values can be recorded.
-void NoteOpenedKey(HKEY parentKey, LPCSTR lpSubKey, HKEY opened) TOOLKIT_TRY {
-    std::string parent = toolkit::KeyPath(parentKey);
-    if (!parent.empty()) {
-        toolkit::g_undo.keys[opened] = toolkit::JoinKey(parent, lpSubKey ? lpSubKey : "");
-    }
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    toolkit::NoteCallFailed(error, "RegOpenKeyExA");
+void NoteOpenedKey(HKEY parentKey, LPCSTR lpSubKey, HKEY opened) {
+    toolkit::Guarded("RegOpenKeyExA", toolkit::Nothing{}, [&] {
+        std::string parent = toolkit::KeyPath(parentKey);
+        if (!parent.empty()) {
+            toolkit::g_undo.keys[opened] = toolkit::JoinKey(parent, lpSubKey ? lpSubKey : "");
+        }
+        return toolkit::Nothing{};
+    });
 }
 
 // An entry of the device installer's, appended; false when it is not in the record.
-bool AppendNoted(std::string_view kind, std::string_view text) TOOLKIT_TRY {
-    return toolkit::Append({kind, text});
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    toolkit::NoteCallFailed(error, "the undo record");
-    return false;
+bool AppendNoted(std::string_view kind, std::string_view text) {
+    return toolkit::Guarded("the undo record", false, [&] {
+        return toolkit::Append({kind, text});
+    });
 }
 
 } // namespace
@@ -47,51 +45,49 @@ LONG WINAPI StfRegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
 LONG WINAPI StfRegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,
                                DWORD dwOptions, REGSAM samDesired,
                                LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
-                               LPDWORD lpdwDisposition) TOOLKIT_TRY {
-    std::string parent = toolkit::KeyPath(hKey);
-    if (toolkit::g_undo.armed && !parent.empty() &&
-        !toolkit::RecordMissingKeys(hKey, parent, lpSubKey)) {
-        return ERROR_WRITE_FAULT;
-    }
-    LONG result = RegCreateKeyExA(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
-                                  lpSecurityAttributes, phkResult, lpdwDisposition);
-    if (result == ERROR_SUCCESS && phkResult && !parent.empty()) {
-        toolkit::g_undo.keys[*phkResult] = toolkit::JoinKey(parent, lpSubKey ? lpSubKey : "");
-    }
-    return result;
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    return toolkit::CallFailed<LONG>("RegCreateKeyExA", error, ERROR_NOT_ENOUGH_MEMORY);
+                               LPDWORD lpdwDisposition) {
+    return toolkit::Guarded<LONG>("RegCreateKeyExA", ERROR_NOT_ENOUGH_MEMORY, [&]() -> LONG {
+        std::string parent = toolkit::KeyPath(hKey);
+        if (toolkit::g_undo.armed && !parent.empty() &&
+            !toolkit::RecordMissingKeys(hKey, parent, lpSubKey)) {
+            return ERROR_WRITE_FAULT;
+        }
+        LONG result = RegCreateKeyExA(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                                      lpSecurityAttributes, phkResult, lpdwDisposition);
+        if (result == ERROR_SUCCESS && phkResult && !parent.empty()) {
+            toolkit::g_undo.keys[*phkResult] = toolkit::JoinKey(parent, lpSubKey ? lpSubKey : "");
+        }
+        return result;
+    });
 }
 
 LONG WINAPI StfRegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
-                              const BYTE* lpData, DWORD cbData) TOOLKIT_TRY {
-    if (toolkit::g_undo.armed) {
-        std::string path = toolkit::KeyPath(hKey);
-        if (path.empty()) {
-            toolkit::CurrentRecorder().Note("Setup cannot record a value of a key it did not "
-                                            "open through the record.\n");
-            return ERROR_INVALID_HANDLE;
+                              const BYTE* lpData, DWORD cbData) {
+    return toolkit::Guarded<LONG>("RegSetValueExA", ERROR_NOT_ENOUGH_MEMORY, [&]() -> LONG {
+        if (toolkit::g_undo.armed) {
+            std::string path = toolkit::KeyPath(hKey);
+            if (path.empty()) {
+                toolkit::CurrentRecorder().Note("Setup cannot record a value of a key it did not "
+                                                "open through the record.\n");
+                return ERROR_INVALID_HANDLE;
+            }
+            std::optional<toolkit::ValueData> before = toolkit::ReadValue(hKey, lpValueName);
+            if (!before) {
+                return ERROR_ACCESS_DENIED; // what is there cannot be kept: it is not overwritten
+            }
+            toolkit::ValueData after;
+            after.present = true;
+            after.type = dwType;
+            if (lpData) {
+                after.bytes.assign(lpData, lpData + cbData);
+            }
+            if (!toolkit::Append({"value", path, lpValueName ? lpValueName : "",
+                                  toolkit::FormatData(*before), toolkit::FormatData(after)})) {
+                return ERROR_WRITE_FAULT;
+            }
         }
-        std::optional<toolkit::ValueData> before = toolkit::ReadValue(hKey, lpValueName);
-        if (!before) {
-            return ERROR_ACCESS_DENIED; // what is there cannot be kept: it is not overwritten
-        }
-        toolkit::ValueData after;
-        after.present = true;
-        after.type = dwType;
-        if (lpData) {
-            after.bytes.assign(lpData, lpData + cbData);
-        }
-        if (!toolkit::Append({"value", path, lpValueName ? lpValueName : "",
-                              toolkit::FormatData(*before), toolkit::FormatData(after)})) {
-            return ERROR_WRITE_FAULT;
-        }
-    }
-    return RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    return toolkit::CallFailed<LONG>("RegSetValueExA", error, ERROR_NOT_ENOUGH_MEMORY);
+        return RegSetValueExA(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+    });
 }
 
 LONG WINAPI StfRegCloseKey(HKEY hKey) {
