@@ -1,17 +1,18 @@
 // The answer path, in one place: the answers of an unattended run loaded from its file (on the
-// toolkit's INI reader, each word keeping its line), the dialogs of the dialog library shown and
-// answered (by the user, or with the next word) and kept on the stack of dialogs that are up until
-// setup removes them, and the rule of how the run's ending gives its exit code.
+// toolkit's INI reader, ini.cpp, each word keeping its line), the dialogs of the dialog library
+// shown and answered (by the user, or with the next word) and kept on the stack of dialogs that
+// are up until setup removes them, and the rule of how the run's ending gives its exit code.
 //
-// An answer's way to its dialog procedure and back, in the host build:
-//   answers.cpp (the word for this showing) -> host/terminal_ui.cpp (the button pressed)
-//   -> qvxcui/host/dialog_table.cpp (the procedure's stand-in) -> symbols.cpp ("DLGEVENT", which
-//   FDoDialogExt here reads and judges when the screen returns, and setup reads through
-//   CbGetSymbolValue).
+// An answer's way to its dialog procedure and back (its words were read at InitializeFrame:
+// the answers file -> ini.cpp -> here), in the host build:
+//   answers.cpp (FDoDialogExt: the word for this showing) -> host/terminal_ui.cpp (the button
+//   pressed) -> qvxcui/host/dialog_table.cpp (the procedure's stand-in) -> symbols.cpp
+//   ("DLGEVENT"); the calls return to FDoDialogExt, which reads the event and judges the ending
+//   here, and setup reads it through CbGetSymbolValue.
 // In the Windows builds:
 //   answers.cpp -> win32/window_ui.cpp (the dialog created from qvxcui.dll) -> win32/unattended.cpp
 //   (the button pressed, or the word left in QVX_ANSWER_SYMBOL) -> qvxcui/procedures.cpp (the
-//   procedure) -> symbols.cpp ("DLGEVENT"), and back the same way.
+//   procedure) -> symbols.cpp ("DLGEVENT", through SNDSTF.DLL's export), and back the same way.
 #include "toolkit/answers.h"
 
 #include "toolkit/core.h"
