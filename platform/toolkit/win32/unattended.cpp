@@ -187,6 +187,14 @@ void Initialised(HWND dialog) {
     }
 }
 
+// The shown dialog of DialogBoxAnswered waits for input: it is answered now.
+void AnswerIdleDialog(HWND dialog) {
+    if (const std::string* word = g_idleWord) {
+        g_idleWord = nullptr;
+        GiveAnswer(dialog, *word, false);
+    }
+}
+
 // The dialog's own procedure, in place again for good, answers WM_INITDIALOG; then the dialog is
 // looked at.
 INT_PTR CALLBACK AfterInitDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -205,7 +213,11 @@ INT_PTR CALLBACK AfterInitDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lP
 
 LRESULT CALLBACK InitDialogHook(int code, WPARAM wParam, LPARAM lParam) {
     const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (code == HC_ACTION && message->message == WM_INITDIALOG) {
+    if (code == HC_ACTION && message->message == WM_ENTERIDLE &&
+        message->wParam == MSGF_DIALOGBOX && message->hwnd == Core().hwndFrame) {
+        // The modal dialog over the frame is up and waits for input: it is answered now.
+        AnswerIdleDialog(reinterpret_cast<HWND>(message->lParam));
+    } else if (code == HC_ACTION && message->message == WM_INITDIALOG) {
         LONG_PTR own = GetWindowLongPtrA(message->hwnd, DWLP_DLGPROC);
         if (own && SetPropA(message->hwnd, kOwnProcedure, reinterpret_cast<HANDLE>(own))) {
             SetWindowLongPtrA(message->hwnd, DWLP_DLGPROC,
@@ -276,13 +288,6 @@ INT_PTR DialogBoxAnswered(HMODULE library, UINT id, HWND owner, DLGPROC proc,
     g_idleWord = nullptr;
     Core().symbols.erase(QVX_ANSWER_SYMBOL); // a word no procedure took is no answer later
     return result;
-}
-
-void AnswerIdleDialog(HWND dialog) {
-    if (const std::string* word = g_idleWord) {
-        g_idleWord = nullptr;
-        GiveAnswer(dialog, *word, false);
-    }
 }
 
 INT_PTR DialogBoxUnseen(HMODULE library, UINT id, HWND owner, DLGPROC proc,
