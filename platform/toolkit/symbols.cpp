@@ -23,8 +23,8 @@ INT WINAPI CbGetSymbolValue(LPCSTR szSymbol, LPSTR szBuf, INT cbBuf) {
             }
             if (szBuf && cbBuf > 0) {
                 size_t cb = std::min(value.size(), static_cast<size_t>(cbBuf) - 1);
-                if (cb <
-                    value.size()) { // the caller gets it cut, and tells the user no more than that
+                // The caller gets it cut, and tells the user no more than that.
+                if (cb < value.size()) {
                     toolkit::Log("symbol " + std::string(szSymbol) + " holds " +
                                  std::to_string(value.size()) + " characters, more than " +
                                  std::to_string(cbBuf - 1) + ": " + std::string(value));
