@@ -86,11 +86,11 @@ void ConfirmQuit(void) {
     for (;;) {
         SzShowDialog(SZ_DIALOG_LIBRARY, 200, "FQuitDlgProc", 0, 0, szEvent, 15);
         WORD wCode = WEventCode(szEvent);
-        if (wCode == 132 || wCode == 146) {
+        if (wCode == EVENT_CANCEL || wCode == EVENT_CONTINUE) {
             KillDialogs(1);
             return;
         }
-        if (wCode == 157) {
+        if (wCode == EVENT_EXIT) {
             TerminateSetup();
             ExitProcess(UExitCode());
         }
@@ -113,7 +113,7 @@ void AbortSetup(void) {
         for (;;) {
             SzShowDialog(SZ_DIALOG_LIBRARY, 400, "FInfo0DlgProc", 0, 0, szEvent, 15);
             WORD wCode = WEventCode(szEvent);
-            if (wCode == 132 || wCode == 146) {
+            if (wCode == EVENT_CANCEL || wCode == EVENT_CONTINUE) {
                 break;
             }
         }

@@ -118,11 +118,11 @@ void DoWelcome(void) {
         KillAllDialogs();
         SzShowDialog(SZ_DIALOG_LIBRARY, 100, "FInfoDlgProc", 0, 0, szEvent, 15);
         WORD wCode = WEventCode(szEvent);
-        if (wCode == 146) {
+        if (wCode == EVENT_CONTINUE) {
             KillDialogs(1);
             return;
         }
-        if (wCode == 132 || wCode == 157) {
+        if (wCode == EVENT_CANCEL || wCode == EVENT_EXIT) {
             ConfirmQuit();
         }
     }
@@ -135,11 +135,11 @@ void DoWindowsDirError(void) {
         KillAllDialogs();
         SzShowDialog(SZ_DIALOG_LIBRARY, 6400, "FInfo0DlgProc", 0, 0, szEvent, 15);
         WORD wCode = WEventCode(szEvent);
-        if (wCode == 132 || wCode == 146) {
+        if (wCode == EVENT_CANCEL || wCode == EVENT_CONTINUE) {
             KillDialogs(1);
             return;
         }
-        if (wCode == 157) {
+        if (wCode == EVENT_EXIT) {
             ConfirmQuit();
         }
     }
@@ -187,7 +187,7 @@ void DoFinish(void) {
     CHAR szEvent[16];
 
     SzShowDialog(SZ_DIALOG_LIBRARY, 700, "FInfoDlgProc", 0, 0, szEvent, 15);
-    if (WEventCode(szEvent) == 151) {
+    if (WEventCode(szEvent) == EVENT_RESTART) {
         fRestart = 1;
     }
     KillDialogs(1);

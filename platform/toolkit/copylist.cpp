@@ -122,123 +122,116 @@ INT CopyPlanned(const std::vector<PlannedCopy>& plan) {
 
 } // namespace
 
-BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) TOOLKIT_TRY {
-    toolkit::CallScope call("FOpenInf", {toolkit::Text(szFile), static_cast<long long>(fCheck),
-                                         static_cast<long long>(fCheckSyms)});
-    std::string_view file = szFile ? szFile : "";
-    if (toolkit::CurrentRecorder().Fails("FOpenInf", {file})) {
-        return FALSE;
-    }
-    std::string full = toolkit::FullPath(file);
-    if (full.empty()) {
-        toolkit::Explain("Setup cannot read \"" + std::string(file) + "\": it names no drive.\n");
-        return FALSE;
-    }
-    std::string why;
-    std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full, &why);
-    if (!inf) {
-        toolkit::Explain("Setup cannot read " + full + ": " + why + ".\n");
-        return FALSE;
-    }
-    toolkit::Core().inf = std::move(inf);
-    toolkit::Core().infPath = full;
-    return TRUE;
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    return toolkit::CallFailed<BOOL>("FOpenInf", error, FALSE);
+BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms) {
+    return toolkit::Exported<BOOL>(
+        "FOpenInf",
+        {toolkit::Text(szFile), static_cast<long long>(fCheck), static_cast<long long>(fCheckSyms)},
+        FALSE, [&](const toolkit::Call& call) -> BOOL {
+            std::string_view file = szFile ? szFile : "";
+            if (call.Fails({file})) {
+                return FALSE;
+            }
+            std::string full = toolkit::FullPath(file);
+            if (full.empty()) {
+                toolkit::Explain("Setup cannot read \"" + std::string(file) +
+                                 "\": it names no drive.\n");
+                return FALSE;
+            }
+            std::string why;
+            std::optional<toolkit::IniSections> inf = toolkit::ReadIniFile(full, &why);
+            if (!inf) {
+                toolkit::Explain("Setup cannot read " + full + ": " + why + ".\n");
+                return FALSE;
+            }
+            toolkit::Core().inf = std::move(inf);
+            toolkit::Core().infPath = full;
+            return TRUE;
+        });
 }
 
-void WINAPI ResetCopyList(void) TOOLKIT_TRY {
-    toolkit::CallScope call("ResetCopyList", {});
-    toolkit::Core().copyList.clear();
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    toolkit::NoteCallFailed(error, "ResetCopyList");
+void WINAPI ResetCopyList(void) {
+    toolkit::Exported("ResetCopyList", {}, [&] { toolkit::Core().copyList.clear(); });
 }
 
 // A section that setup.inf does not have fails the call: the files it should have named would
 // otherwise be missing from the install without a word.
-BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) TOOLKIT_TRY {
-    toolkit::CallScope call(
+BOOL WINAPI FAddSectionFilesToCopyList(LPCSTR szSection, LPCSTR szSrc, LPCSTR szDest) {
+    return toolkit::Exported<BOOL>(
         "FAddSectionFilesToCopyList",
-        {toolkit::Text(szSection), toolkit::Text(szSrc), toolkit::Text(szDest)});
-    std::string_view section = szSection ? szSection : "";
-    std::string_view src = szSrc ? szSrc : "";
-    std::string_view dest = szDest ? szDest : "";
-    if (toolkit::CurrentRecorder().Fails("FAddSectionFilesToCopyList", {section, src, dest})) {
-        return FALSE;
-    }
-    toolkit::State& state = toolkit::Core();
-    if (!szSection || !szSrc || !szDest || !state.inf) {
-        return FALSE;
-    }
-    auto found = state.inf->find(section);
-    if (found == state.inf->end()) {
-        toolkit::Explain(state.infPath + " has no section [" + std::string(section) +
-                         "]: Setup cannot tell which files to copy.\n");
-        return FALSE;
-    }
-    for (const std::string& file : found->second) {
-        state.copyList.push_back({file, toolkit::WithBackslash(std::string(src)),
-                                  toolkit::WithBackslash(std::string(dest))});
-    }
-    return TRUE;
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    return toolkit::CallFailed<BOOL>("FAddSectionFilesToCopyList", error, FALSE);
-}
-
-BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks) TOOLKIT_TRY {
-    toolkit::CallScope call("FAddToBillboardList",
-                            {toolkit::Text(szDll), static_cast<long long>(idDlg),
-                             toolkit::Text(szProc), static_cast<long long>(lTicks)});
-    std::string_view dll = szDll ? szDll : "";
-    std::string_view proc = szProc ? szProc : "";
-    if (toolkit::CurrentRecorder().Fails("FAddToBillboardList",
-                                         {dll, std::to_string(idDlg), proc})) {
-        return FALSE;
-    }
-    const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(idDlg);
-    if (!toolkit::NameEquals(dll, qvxcui::kLibraryName) || !dialog || !dialog->modeless ||
-        proc != dialog->procedure) {
-        return FALSE;
-    }
-    toolkit::Core().billboards.push_back({idDlg, std::string(proc), lTicks});
-    return TRUE;
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    return toolkit::CallFailed<BOOL>("FAddToBillboardList", error, FALSE);
+        {toolkit::Text(szSection), toolkit::Text(szSrc), toolkit::Text(szDest)}, FALSE,
+        [&](const toolkit::Call& call) -> BOOL {
+            std::string_view section = szSection ? szSection : "";
+            std::string_view src = szSrc ? szSrc : "";
+            std::string_view dest = szDest ? szDest : "";
+            if (call.Fails({section, src, dest})) {
+                return FALSE;
+            }
+            toolkit::State& state = toolkit::Core();
+            if (!szSection || !szSrc || !szDest || !state.inf) {
+                return FALSE;
+            }
+            auto found = state.inf->find(section);
+            if (found == state.inf->end()) {
+                toolkit::Explain(state.infPath + " has no section [" + std::string(section) +
+                                 "]: Setup cannot tell which files to copy.\n");
+                return FALSE;
+            }
+            for (const toolkit::IniLine& line : found->second) {
+                const std::string& file = line.text;
+                state.copyList.push_back({file, toolkit::WithBackslash(std::string(src)),
+                                          toolkit::WithBackslash(std::string(dest))});
+            }
+            return TRUE;
+        });
 }
 
-void WINAPI ProSetPos(INT x, INT y) TOOLKIT_TRY {
-    toolkit::CallScope call("ProSetPos", {static_cast<long long>(x), static_cast<long long>(y)});
-    toolkit::Core().gaugePos = POINT{x, y};
-}
-TOOLKIT_CATCH(const std::exception& error) {
-    toolkit::NoteCallFailed(error, "ProSetPos");
+BOOL WINAPI FAddToBillboardList(LPCSTR szDll, UINT idDlg, LPCSTR szProc, LONG lTicks) {
+    return toolkit::Exported<BOOL>(
+        "FAddToBillboardList",
+        {toolkit::Text(szDll), static_cast<long long>(idDlg), toolkit::Text(szProc),
+         static_cast<long long>(lTicks)},
+        FALSE, [&](const toolkit::Call& call) -> BOOL {
+            std::string_view dll = szDll ? szDll : "";
+            std::string_view proc = szProc ? szProc : "";
+            if (call.Fails({dll, std::to_string(idDlg), proc})) {
+                return FALSE;
+            }
+            const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(idDlg);
+            if (!toolkit::NameEquals(dll, qvxcui::kLibraryName) || !dialog || !dialog->modeless ||
+                proc != dialog->procedure) {
+                return FALSE;
+            }
+            toolkit::Core().billboards.push_back({idDlg, std::string(proc), lTicks});
+            return TRUE;
+        });
 }
 
-INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) TOOLKIT_TRY {
-    toolkit::CallScope call("GrcCopyFilesInCopyList", {toolkit::InstanceArg(hinst)});
-    if (toolkit::CurrentRecorder().Fails("GrcCopyFilesInCopyList", {})) {
-        return ERROR_WRITE_FAULT;
-    }
-    toolkit::State& state = toolkit::Core();
-    std::vector<PlannedCopy> plan;
-    INT result = PlanCopy(state.copyList, plan);
-    if (result != kCopyOkay) {
-        return result;
-    }
-    std::vector<HWND> billboards = ShowBillboards();
-    result = CopyPlanned(plan);
-    for (HWND window : billboards) {
-        toolkit::CurrentUi().CloseModeless(window);
-    }
-    if (result == kCopyOkay) {
-        state.copyList.clear();
-    }
-    return result;
+void WINAPI ProSetPos(INT x, INT y) {
+    toolkit::Exported("ProSetPos", {static_cast<long long>(x), static_cast<long long>(y)}, [&] {
+        toolkit::Core().gaugePos = POINT{x, y};
+    });
 }
-TOOLKIT_CATCH(const std::exception& error) {
-    return toolkit::CallFailed<INT>("GrcCopyFilesInCopyList", error, ERROR_NOT_ENOUGH_MEMORY);
+
+INT WINAPI GrcCopyFilesInCopyList(HINSTANCE hinst) {
+    return toolkit::Exported<INT>("GrcCopyFilesInCopyList", {toolkit::InstanceArg(hinst)},
+                                  ERROR_NOT_ENOUGH_MEMORY, [&](const toolkit::Call& call) -> INT {
+                                      if (call.Fails()) {
+                                          return ERROR_WRITE_FAULT;
+                                      }
+                                      toolkit::State& state = toolkit::Core();
+                                      std::vector<PlannedCopy> plan;
+                                      INT result = PlanCopy(state.copyList, plan);
+                                      if (result != kCopyOkay) {
+                                          return result;
+                                      }
+                                      std::vector<HWND> billboards = ShowBillboards();
+                                      result = CopyPlanned(plan);
+                                      for (HWND window : billboards) {
+                                          toolkit::CurrentUi().CloseModeless(window);
+                                      }
+                                      if (result == kCopyOkay) {
+                                          state.copyList.clear();
+                                      }
+                                      return result;
+                                  });
 }

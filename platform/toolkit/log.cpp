@@ -1,6 +1,7 @@
 // The record of an unattended run: its options (/answers:, /log:, /norestart, /silent), the log
 // it appends to, and its outcome, which gives the process's exit code. The record outlives the
 // frame, so that a frame that could not come up still ends with the code that says why.
+#include "toolkit/answers.h"
 #include "toolkit/core.h"
 
 #include <toolkit.h>
@@ -131,23 +132,9 @@ const char* Meaning(UINT code) {
     }
 }
 
-// The exit code of an unattended run whose restart decision is restart.
+// The exit code of an unattended run whose restart decision is restart, by the rule.
 UINT RunCode(LONG restart) {
-    const Record& record = g_record;
-    if (record.failure != 0) {
-        return record.failure;
-    }
-    if (record.cancelled) {
-        return SETUP_EXIT_CANCELLED;
-    }
-    if (restart == 0) {
-        return SETUP_EXIT_INSTALLED;
-    }
-    if (restart == 2) {
-        return SETUP_EXIT_RESTARTING;
-    }
-    // A run that ended before its restart decision did not finish.
-    return restart > 0 ? SETUP_EXIT_RESTART_NEEDED : SETUP_EXIT_FAILED;
+    return RunExitCode(g_record.failure, g_record.cancelled, restart);
 }
 
 std::string EndLine(UINT code) {
@@ -285,7 +272,12 @@ void Cancelled() {
     g_record.cancelled = true;
 }
 
-// The removal's end: what it did, and the outcome the exit code tells.
+void Removed(LONG restart) {
+    g_record.removal = true;
+    g_record.restart = restart;
+}
+
+// The removal's end: what it did; the outcome the exit code tells is the rule's.
 void LogRemoval(const std::string& how, LONG result) {
     std::string by = how.empty() ? "" : " (" + how + ")";
     switch (result) {
@@ -293,26 +285,21 @@ void LogRemoval(const std::string& how, LONG result) {
     case UNDO_RESTART:
         Log("removal: done" + by +
             (result == UNDO_RESTART ? "; some files go at the next restart" : ""));
-        g_record.removal = true;
-        g_record.restart = result == UNDO_RESTART ? 1 : 0;
         break;
     case UNDO_NO_RECORD:
         Log("removal: the driver is not installed");
-        Fail(SETUP_EXIT_NOT_INSTALLED);
         break;
     case UNDO_DECLINED:
         Log("removal: declined");
-        Cancelled();
         break;
     case UNDO_REFUSED:
         Log("removal: refused; nothing was changed");
-        Fail(SETUP_EXIT_FAILED);
         break;
     default:
         Log("removal: failed part way" + by + "; run setup /remove again to finish it");
-        Fail(SETUP_EXIT_FAILED);
         break;
     }
+    RemovalEnded(result);
 }
 
 } // namespace toolkit

@@ -114,6 +114,20 @@ TEST_F(CopyTest, SectionMustBeInSetupInf) {
     }
 }
 
+// Each line keeps its number in the file, whatever ends it; comments, blanks, headers and the
+// lines of a repeated section count too.
+TEST(IniReader, LinesKeepTheirNumbers) {
+    toolkit::IniSections ini =
+        toolkit::ParseIni("; top\r\n[A]\rx=1\n\n  y = 2 ; note\r\n[a]\nz\n[B]\r\nw");
+    ASSERT_EQ(ini["A"].size(), 2u);
+    EXPECT_EQ(ini["A"][0].text, "x=1");
+    EXPECT_EQ(ini["A"][0].number, 3);
+    EXPECT_EQ(ini["A"][1].text, "y = 2");
+    EXPECT_EQ(ini["A"][1].number, 5);
+    ASSERT_EQ(ini["B"].size(), 1u);
+    EXPECT_EQ(ini["B"][0].number, 9);
+}
+
 TEST_F(CopyTest, ResetEmptiesTheList) {
     Disk({"A.DLL"}, {});
     Start();

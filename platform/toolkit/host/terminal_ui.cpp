@@ -1,6 +1,7 @@
 // The host build's screen: dialogs, message boxes and the copy gauge drawn as text on the
 // machine console, answers read a line at a time from the machine input; program groups as
 // Start Menu folders with shortcuts.
+#include "toolkit/answers.h"
 #include "toolkit/core.h"
 #include "toolkit/host/shortcuts.h"
 #include "toolkit/host/terminal_ui.h"
@@ -181,12 +182,7 @@ std::optional<std::string> AnswerSystemPrompt(const winemu::SystemPrompt& prompt
     State& state = Core();
     if (state.unattended) {
         // The next word for this dialog: CANCEL cancels, none (or an empty one) takes OK.
-        std::string word;
-        auto found = state.answers.find(prompt.id);
-        if (found != state.answers.end() && !found->second.empty()) {
-            word = std::move(found->second.front().word);
-            found->second.erase(found->second.begin());
-        }
+        std::string word = TakePromptAnswer(prompt.id);
         if (NameEquals(word, "CANCEL")) {
             out << "\n  answered: Cancel\n";
             return std::nullopt;

@@ -20,7 +20,13 @@ void WINAPI TerminateInstall(void);
 // setup.inf.
 BOOL WINAPI FOpenInf(LPCSTR szFile, BOOL fCheck, BOOL fCheckSyms);
 
-// Dialogs. The dialog procedure reports how the user left through the symbol "DLGEVENT".
+// Dialogs. The dialog procedure reports how the user left through the symbol "DLGEVENT": a word
+// of the dialog library (CONTINUE, CANCEL, EXIT, RESTART), which setup tells apart by its event
+// code, the sum of the word's first two bytes, each taken as signed.
+#define EVENT_CANCEL 132   // "CANCEL": 'C' + 'A'
+#define EVENT_CONTINUE 146 // "CONTINUE": 'C' + 'O'
+#define EVENT_RESTART 151  // "RESTART": 'R' + 'E'
+#define EVENT_EXIT 157     // "EXIT": 'E' + 'X'
 BOOL WINAPI FDoDialogExt(HWND hwndParent, LPCSTR szDll, UINT idDlg, LPCSTR szDlgProc,
                          LPCSTR szHelpDll, LPARAM lParam1, LPARAM lParam2);
 BOOL WINAPI FKillNDialogs(INT n);

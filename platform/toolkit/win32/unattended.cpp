@@ -10,7 +10,8 @@
 #include "toolkit/win32/unattended.h"
 
 #include "qvxcui/resource.h"
-#include "toolkit/dialog_table.h"
+#include "toolkit/answers.h"
+#include "qvxcui/host/dialog_table.h"
 
 namespace toolkit {
 namespace {
@@ -150,12 +151,7 @@ void SeenBox(HWND box) {
 // typed into its field and OK pressed; CANCEL cancels it; no word leaves the folder it suggests.
 // The prompt stays unseen, since the press waits in its queue.
 void AnswerPrompt(HWND prompt, HWND field) {
-    std::string word;
-    auto found = Core().answers.find(kInstallFromDiskAnswerId);
-    if (found != Core().answers.end() && !found->second.empty()) {
-        word = found->second.front().word;
-        found->second.erase(found->second.begin());
-    }
+    std::string word = TakePromptAnswer(kInstallFromDiskAnswerId);
     SetPropA(prompt, kPromptAnswered, prompt);
     if (NameEquals(word, "CANCEL")) {
         PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
@@ -191,6 +187,14 @@ void Initialised(HWND dialog) {
     }
 }
 
+// The shown dialog of DialogBoxAnswered waits for input: it is answered now.
+void AnswerIdleDialog(HWND dialog) {
+    if (const std::string* word = g_idleWord) {
+        g_idleWord = nullptr;
+        GiveAnswer(dialog, *word, false);
+    }
+}
+
 // The dialog's own procedure, in place again for good, answers WM_INITDIALOG; then the dialog is
 // looked at.
 INT_PTR CALLBACK AfterInitDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -209,7 +213,11 @@ INT_PTR CALLBACK AfterInitDialog(HWND dialog, UINT msg, WPARAM wParam, LPARAM lP
 
 LRESULT CALLBACK InitDialogHook(int code, WPARAM wParam, LPARAM lParam) {
     const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (code == HC_ACTION && message->message == WM_INITDIALOG) {
+    if (code == HC_ACTION && message->message == WM_ENTERIDLE &&
+        message->wParam == MSGF_DIALOGBOX && message->hwnd == Core().hwndFrame) {
+        // The modal dialog over the frame is up and waits for input: it is answered now.
+        AnswerIdleDialog(reinterpret_cast<HWND>(message->lParam));
+    } else if (code == HC_ACTION && message->message == WM_INITDIALOG) {
         LONG_PTR own = GetWindowLongPtrA(message->hwnd, DWLP_DLGPROC);
         if (own && SetPropA(message->hwnd, kOwnProcedure, reinterpret_cast<HANDLE>(own))) {
             SetWindowLongPtrA(message->hwnd, DWLP_DLGPROC,
@@ -280,13 +288,6 @@ INT_PTR DialogBoxAnswered(HMODULE library, UINT id, HWND owner, DLGPROC proc,
     g_idleWord = nullptr;
     Core().symbols.erase(QVX_ANSWER_SYMBOL); // a word no procedure took is no answer later
     return result;
-}
-
-void AnswerIdleDialog(HWND dialog) {
-    if (const std::string* word = g_idleWord) {
-        g_idleWord = nullptr;
-        GiveAnswer(dialog, *word, false);
-    }
 }
 
 INT_PTR DialogBoxUnseen(HMODULE library, UINT id, HWND owner, DLGPROC proc,

@@ -30,11 +30,10 @@ class OwnDialog {
 };
 
 // A modal dialog of the library, shown; given an answer, it is answered with it as soon as it
-// waits for input (its owner passes on WM_ENTERIDLE to AnswerIdleDialog).
+// waits for input (the dialog manager tells the frame so, with WM_ENTERIDLE, which the watch of
+// WatchDialogs sees on its way).
 INT_PTR DialogBoxAnswered(HMODULE library, UINT id, HWND owner, DLGPROC proc,
                           const std::string* answer);
-// The owner of a modal dialog is told that the dialog waits for input: it is answered now.
-void AnswerIdleDialog(HWND dialog);
 // A modal dialog of the library answered with word before it is ever shown.
 INT_PTR DialogBoxUnseen(HMODULE library, UINT id, HWND owner, DLGPROC proc,
                         const std::string& word);

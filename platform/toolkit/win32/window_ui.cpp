@@ -58,11 +58,7 @@ LRESULT FrameMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         return DefWindowProcA(hwnd, msg, wParam, lParam);
     case WM_ENTERIDLE:
-        // The modal dialog is up and waits for input: an unattended run answers it now.
-        if (wParam == MSGF_DIALOGBOX) {
-            AnswerIdleDialog(reinterpret_cast<HWND>(lParam));
-        }
-        return 0;
+        return 0; // an unattended run answers the waiting dialog as this is sent (unattended.cpp)
     case WM_CLOSE:
         // Closing the frame asks the session to end; setup leaves through its failure path.
         PostQuitMessage(0);

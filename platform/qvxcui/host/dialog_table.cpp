@@ -1,6 +1,6 @@
 // The dialogs of "qvxcui.dll" and the host build's stand-ins for its procedures. One table holds
 // every dialog's title, text and buttons; the texts tell the user what happens next.
-#include "toolkit/dialog_table.h"
+#include "qvxcui/host/dialog_table.h"
 
 #include <toolkit.h>
 

@@ -10,6 +10,8 @@
 
 #include <windows.h>
 
+#include <toolkit.h>
+
 #include <span>
 #include <string_view>
 
@@ -22,11 +24,23 @@ inline constexpr std::string_view kLibraryName = "qvxcui.dll";
 inline constexpr UINT kFrameBitmap = IDB_FRAME;
 bool HasBitmap(UINT idBitmap);
 
-// Event words the setup acts on; it adds the first two bytes, each taken as signed.
-inline constexpr const char* kEventContinue = SZ_EVENT_CONTINUE; // 146
-inline constexpr const char* kEventCancel = SZ_EVENT_CANCEL;     // 132
-inline constexpr const char* kEventExit = SZ_EVENT_EXIT;         // 157
-inline constexpr const char* kEventRestart = SZ_EVENT_RESTART;   // 151
+// Event words the setup acts on.
+inline constexpr const char* kEventContinue = SZ_EVENT_CONTINUE;
+inline constexpr const char* kEventCancel = SZ_EVENT_CANCEL;
+inline constexpr const char* kEventExit = SZ_EVENT_EXIT;
+inline constexpr const char* kEventRestart = SZ_EVENT_RESTART;
+
+// The event code setup reads from a word: its first two bytes, each taken as signed, added; an
+// empty word is 0, and nothing is read past the terminator.
+constexpr int EventCode(std::string_view word) {
+    int code = word.empty() ? 0 : static_cast<signed char>(word[0]);
+    return code == 0 || word.size() < 2 ? code : code + static_cast<signed char>(word[1]);
+}
+// Each word has the code toolkit.h names for setup.
+static_assert(EventCode(kEventContinue) == EVENT_CONTINUE);
+static_assert(EventCode(kEventCancel) == EVENT_CANCEL);
+static_assert(EventCode(kEventExit) == EVENT_EXIT);
+static_assert(EventCode(kEventRestart) == EVENT_RESTART);
 
 // Control ids of the buttons, one per event word (the same ids in the resource script).
 inline constexpr UINT kIdContinue = IDC_CONTINUE;
