@@ -1,5 +1,5 @@
-// Dialogs: the library's table, answers from a file and from the terminal, the stack of dialogs
-// that are up, the WM_QUIT fault and the report.
+// Dialogs: answers from a file and from the terminal, the stack of dialogs that are up, the
+// WM_QUIT fault and the report.
 #include "toolkit_fixture.h"
 
 #include <fstream>
@@ -12,65 +12,9 @@ namespace {
 
 class DialogTest : public ToolkitTest {
   protected:
-    // The first two bytes of an event, each signed, added in 16 bits: how setup reads it.
-    static WORD Code(const std::string& event) {
-        auto byte = [&](size_t i) {
-            return i < event.size() ? static_cast<signed char>(event[i]) : 0;
-        };
-        return static_cast<WORD>(byte(0) + (event.empty() ? 0 : byte(1)));
-    }
     size_t DialogsUp() { return toolkit::Core().dialogs.size(); }
 };
 
-TEST_F(DialogTest, LibraryOffersTheEventsSetupActsOn) {
-    EXPECT_EQ(Code(qvxcui::kEventContinue), 146);
-    EXPECT_EQ(Code(qvxcui::kEventCancel), 132);
-    EXPECT_EQ(Code(qvxcui::kEventExit), 157);
-    EXPECT_EQ(Code(qvxcui::kEventRestart), 151);
-
-    struct Entry {
-        UINT id;
-        const char* procedure;
-        std::vector<std::string> events; // button by button
-    };
-    const Entry table[] = {
-        {100, "FInfoDlgProc", {"CONTINUE", "CANCEL", "EXIT"}},
-        {200, "FQuitDlgProc", {"EXIT", "CONTINUE"}},
-        {400, "FInfo0DlgProc", {"CONTINUE"}},
-        {600, "FInfoDlgProc", {"CONTINUE"}},
-        {700, "FInfoDlgProc", {"RESTART", "CONTINUE"}},
-        {800, "FInfoDlgProc", {"REMOVE", "CANCEL"}},
-        {900, "FInfoDlgProc", {"CONTINUE"}},
-        {5000, "FModelessDlgProc", {}},
-        {5100, "FModelessDlgProc", {}},
-        {6400, "FInfo0DlgProc", {"CONTINUE", "EXIT"}},
-    };
-    ASSERT_EQ(qvxcui::Dialogs().size(), std::size(table));
-    for (const Entry& e : table) {
-        SCOPED_TRACE(e.id);
-        const qvxcui::DialogTemplate* dialog = qvxcui::FindDialog(e.id);
-        ASSERT_NE(dialog, nullptr);
-        EXPECT_STREQ(dialog->procedure, e.procedure);
-        EXPECT_EQ(dialog->modeless, e.events.empty());
-        EXPECT_NE(qvxcui::FindProcedure(e.procedure), nullptr);
-        ASSERT_EQ(dialog->buttons.size(), e.events.size());
-        for (size_t i = 0; i < e.events.size(); ++i) {
-            EXPECT_EQ(dialog->buttons[i].event, e.events[i]);
-        }
-        if (!e.events.empty()) {
-            // Only an answer of REMOVE removes the driver; everywhere else an answer goes on.
-            EXPECT_STREQ(dialog->buttons[dialog->defaultButton].event,
-                         e.id == 800 ? "CANCEL" : "CONTINUE");
-        }
-        EXPECT_GT(std::string_view(dialog->title).size(), 0u);
-        EXPECT_GT(std::string_view(dialog->text).size(), 0u);
-    }
-    EXPECT_EQ(qvxcui::FindDialog(300), nullptr);
-    EXPECT_EQ(qvxcui::FindProcedure("finfodlgproc"), nullptr);
-}
-
-// The Windows build's resource script lays out each dialog of the table: its id, title and text,
-// and the table's buttons in the table's order, the default one as DEFPUSHBUTTON.
 TEST_F(DialogTest, AnswersAreTakenInOrderThenDefaultContinue) {
     std::string cmd = testsupport::UseAnswers(image, "100=CANCEL, EXIT ,CONTINUE\n"
                                                      "200=CONTINUE ; go back once\n");
@@ -244,17 +188,6 @@ TEST_F(DialogTest, ModelessDialogReturnsAtOnceWithNoEvent) {
     ASSERT_TRUE(std::getline(input, line)); // the input was not touched
     EXPECT_EQ(line, "2");
     EXPECT_EQ(DialogsUp(), 1u);
-}
-
-TEST_F(DialogTest, UnknownDialogsFailAndAreNotShown) {
-    Start();
-    EXPECT_FALSE(Show(300, "FInfoDlgProc"));
-    EXPECT_FALSE(Show(100, "FQuitDlgProc"));
-    EXPECT_FALSE(Show(100, "NoSuchProc"));
-    EXPECT_FALSE(Show(100, nullptr));
-    EXPECT_FALSE(FDoDialogExt(HwndFrame(), "other.dll", 100, "FInfoDlgProc", "other.dll", 0, 0));
-    EXPECT_EQ(DialogsUp(), 0u);
-    EXPECT_EQ(Report()["dialogs"], nlohmann::json::array());
 }
 
 // The terminal with windows for modeless dialogs, as the Windows builds have them: each window
